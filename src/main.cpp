@@ -1,0 +1,120 @@
+// gcwindow SEQFILE WINDOW OUTPUT: the GC share of the first WINDOW bytes of
+// SEQFILE, printed on standard output. OUTPUT is created or emptied and left
+// empty. Every message goes to standard output; nothing goes to standard error.
+
+#include "block_reader.hpp"
+#include "window.hpp"
+
+#include <algorithm>
+#include <cstdint>
+#include <cstdio>
+#include <fcntl.h>
+#include <limits>
+#include <optional>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+using gcwindow::BlockReader;
+
+constexpr const char* usageText =
+    "Usage: %s assemblyFile.fasta runningWindow output\n"
+    "Finds the running window GC content in a fasta file\n"
+    "Just sequence! No gene name/info!\n";
+
+struct FileIdentity {
+    dev_t device;
+    ino_t inode;
+    bool operator==(const FileIdentity&) const = default;
+};
+
+FileIdentity identityOf(const struct stat& status) { return {status.st_dev, status.st_ino}; }
+
+// A directory opens on Linux, but every read of it fails, so it is refused
+// like a missing file rather than measured as if it held data.
+int openInput(const char* path) {
+    const int fd = open(path, O_RDONLY | O_CLOEXEC);
+    struct stat status {};
+    if (fd >= 0 && fstat(fd, &status) == 0 && S_ISDIR(status.st_mode)) {
+        close(fd);
+        return -1;
+    }
+    return fd;
+}
+
+// Even an input that would not open is looked up, so that a file we may not
+// read is still never emptied by being named as the output too.
+std::optional<FileIdentity> inputIdentity(int inputFd, const char* path) {
+    struct stat status {};
+    const int found = inputFd >= 0 ? fstat(inputFd, &status) : stat(path, &status);
+    if (found != 0) return std::nullopt;
+    return identityOf(status);
+}
+
+// Creates or empties the output, unless it is the input itself (the same
+// path, a hard link or a symbolic link): emptying that would destroy the
+// sequence before it is read. The identity is taken from the opened file, so
+// a link swapped in between cannot slip past. Returns -1 when refused.
+int openOutput(const char* path, std::optional<FileIdentity> input) {
+    const int fd = open(path, O_WRONLY | O_CREAT | O_CLOEXEC, 0666);
+    if (fd < 0) return -1;
+    struct stat status {};
+    const bool refused = fstat(fd, &status) != 0 || identityOf(status) == input ||
+                         (S_ISREG(status.st_mode) && ftruncate(fd, 0) != 0);
+    if (refused) {
+        close(fd);
+        return -1;
+    }
+    return fd;
+}
+
+// Reads the window length as strtol reads base 10 (leading white space, one
+// sign, digits up to the first non-digit, no digits gives 0) but saturates at
+// the 32-bit limits, where keeping the low bits would turn 4294967396 into 100.
+std::int32_t parseWindow(const char* text) {
+    while (*text == ' ' || (*text >= '\t' && *text <= '\r')) ++text;
+    const bool negative = *text == '-';
+    if (*text == '-' || *text == '+') ++text;
+    constexpr std::int64_t limit = std::int64_t{std::numeric_limits<std::int32_t>::max()} + 1;
+    std::int64_t magnitude = 0;
+    for (; *text >= '0' && *text <= '9'; ++text) {
+        magnitude = std::min(magnitude * 10 + (*text - '0'), limit);
+    }
+    const std::int64_t value = negative ? -magnitude : std::min(magnitude, limit - 1);
+    return static_cast<std::int32_t>(value);
+}
+
+// Standard output that could not be written (a full disk, say) is a failure
+// whatever the run's own status.
+int finish(int status) { return std::fflush(stdout) == 0 && std::ferror(stdout) == 0 ? status : 1; }
+
+}  // namespace
+
+int main(int argc, char* argv[]) {
+    if (argc < 4) {
+        std::printf(usageText, argc > 0 && argv[0] != nullptr ? argv[0] : "gcwindow");
+        return finish(0);
+    }
+    const char* inputPath = argv[argc - 3];
+    const char* windowText = argv[argc - 2];
+    const char* outputPath = argv[argc - 1];
+
+    const int inputFd = openInput(inputPath);
+    if (inputFd < 0) std::printf("Error! Could not open the first input file: %s\n", inputPath);
+    const int fout = openOutput(outputPath, inputIdentity(inputFd, inputPath));
+    if (fout < 0) std::printf("Error! Could not open the output file: %s\n", outputPath);
+    const std::int32_t runningWindow = parseWindow(windowText);
+
+    // There is nothing to measure in an input that never opened.
+    if (inputFd < 0 && runningWindow > 0) return finish(1);
+
+    alignas(64) static unsigned char buffer[256 * 1024];
+    BlockReader ins(inputFd, buffer);
+    const gcwindow::FirstWindow window = gcwindow::measureFirstWindow(ins, runningWindow);
+    std::fputs(gcwindow::resultLine(window.gcTot, runningWindow).c_str(), stdout);
+    // The answer goes out before a slow writer is drained.
+    std::fflush(stdout);
+    if (inputFd >= 0 && window.keepGoing) ins.drain();
+    return finish(0);
+}

@@ -1,0 +1,25 @@
+#pragma once
+
+#include "block_reader.hpp"
+
+#include <cstdint>
+#include <string>
+
+namespace gcwindow {
+
+struct FirstWindow {
+    std::int32_t gcTot = 0;  // window positions that hold G, C, g or c
+    bool keepGoing = true;   // false once a read found the end of the input
+};
+
+// Counts the GC bytes among the first `runningWindow` positions of `ins`.
+// Every byte is a position, line breaks included. When the input ends early,
+// each remaining position repeats its last byte; an empty input has none to
+// repeat, so its positions count as not GC. A window of 0 or less reads nothing.
+FirstWindow measureFirstWindow(BlockReader& ins, std::int32_t runningWindow);
+
+// The result line: the share taken in single precision, printed with "%f\n".
+// A window of 0 gives "-nan", a negative window "-0.000000".
+std::string resultLine(std::int32_t gcTot, std::int32_t runningWindow);
+
+}  // namespace gcwindow
