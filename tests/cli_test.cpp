@@ -1,0 +1,342 @@
+// Runs the built gcwindow in a scratch folder and checks what a user sees:
+// standard output, the exit status, an empty standard error, and the files
+// left behind.
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <csignal>
+#include <fcntl.h>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <optional>
+#include <string>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+#include <vector>
+
+namespace {
+
+namespace fs = std::filesystem;
+
+// A writer into a pipe whose reader left must see EPIPE, not die of SIGPIPE.
+[[maybe_unused]] const auto sigpipeIgnored = std::signal(SIGPIPE, SIG_IGN);
+
+const std::string usage =
+    "Usage: gcwindow assemblyFile.fasta runningWindow output\n"
+    "Finds the running window GC content in a fasta file\n"
+    "Just sequence! No gene name/info!\n";
+
+std::string inputError(const std::string& path) {
+    return "Error! Could not open the first input file: " + path + "\n";
+}
+std::string outputError(const std::string& path) {
+    return "Error! Could not open the output file: " + path + "\n";
+}
+
+std::string slurp(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), {}};
+}
+
+void put(const fs::path& path, const std::string& content) {
+    std::ofstream(path, std::ios::binary) << content;
+}
+
+struct Scratch {
+    Scratch() {
+        std::string pattern = (fs::temp_directory_path() / "gcwindow-test-XXXXXX").string();
+        dir = mkdtemp(pattern.data());
+    }
+    ~Scratch() {
+        std::error_code ignored;
+        fs::remove_all(dir, ignored);
+    }
+    Scratch(const Scratch&) = delete;
+    Scratch& operator=(const Scratch&) = delete;
+    fs::path dir;
+};
+
+struct Outcome {
+    std::string out;
+    std::string err;
+    int status = -1;  // the exit status, or 128 + the signal that ended it
+};
+
+struct Redirect {
+    int stdinFd = -1;        // taken over and closed by run(); /dev/null when -1
+    std::string stdoutPath = {};  // captured into the outcome when empty
+};
+
+// Runs gcwindow inside `dir` as "gcwindow OPERANDS...".
+Outcome run(const fs::path& dir, const std::vector<std::string>& operands, const Redirect& streams = {}) {
+    std::vector<std::string> words{"gcwindow"};
+    words.insert(words.end(), operands.begin(), operands.end());
+    std::vector<char*> argv;
+    for (std::string& word : words) argv.push_back(word.data());
+    argv.push_back(nullptr);
+    const fs::path outPath = streams.stdoutPath.empty() ? dir / ".stdout" : fs::path(streams.stdoutPath);
+    const fs::path errPath = dir / ".stderr";
+
+    const pid_t pid = fork();
+    if (pid == 0) {
+        const int in = streams.stdinFd >= 0 ? streams.stdinFd : open("/dev/null", O_RDONLY);
+        const int out = open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        const int err = open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        if (chdir(dir.c_str()) != 0 || in < 0 || out < 0 || err < 0 || dup2(in, 0) < 0 ||
+            dup2(out, 1) < 0 || dup2(err, 2) < 0) {
+            _exit(126);
+        }
+        execv(GCWINDOW_EXE, argv.data());
+        _exit(127);
+    }
+    // Only the child may hold the read end, or a writer would never see the
+    // reader leave.
+    if (streams.stdinFd >= 0) close(streams.stdinFd);
+    int wait = 0;
+    waitpid(pid, &wait, 0);
+
+    Outcome outcome;
+    outcome.status = WIFEXITED(wait) ? WEXITSTATUS(wait) : 128 + WTERMSIG(wait);
+    if (streams.stdoutPath.empty()) outcome.out = slurp(outPath);
+    outcome.err = slurp(errPath);
+    fs::remove(dir / ".stdout");
+    fs::remove(errPath);
+    return outcome;
+}
+
+// Writes `chunk` `times` times into `fd`. False when the reader left before
+// taking everything.
+bool writeAll(int fd, const std::string& chunk, int times) {
+    bool whole = true;
+    for (int i = 0; i < times && whole; ++i) {
+        for (std::size_t done = 0; done < chunk.size() && whole;) {
+            const ssize_t wrote = write(fd, chunk.data() + done, chunk.size() - done);
+            whole = wrote > 0;
+            done += whole ? static_cast<std::size_t>(wrote) : 0;
+        }
+    }
+    return whole;
+}
+
+bool feed(int fd, const std::string& chunk, int times) {
+    const bool whole = writeAll(fd, chunk, times);
+    close(fd);
+    return whole;
+}
+
+struct Case {
+    std::string name;
+    std::vector<std::pair<std::string, std::string>> files = {};  // written before the run
+    std::vector<std::string> operands = {};
+    std::string out = {};
+    int status = 0;
+    // Contents afterwards; std::nullopt where nothing may exist.
+    std::vector<std::pair<std::string, std::optional<std::string>>> after = {};
+    std::function<void(const fs::path&)> setup = {};
+};
+
+// Names the case in test listings instead of dumping its bytes.
+void PrintTo(const Case& c, std::ostream* os) { *os << c.name; }
+
+class Cli : public testing::TestWithParam<Case> {};
+
+TEST_P(Cli, PrintsExitsAndLeavesFilesAsDocumented) {
+    const Case& c = GetParam();
+    Scratch scratch;
+    for (const auto& [name, content] : c.files) put(scratch.dir / name, content);
+    if (c.setup) c.setup(scratch.dir);
+
+    const Outcome outcome = run(scratch.dir, c.operands);
+
+    EXPECT_EQ(outcome.out, c.out);
+    EXPECT_EQ(outcome.status, c.status);
+    EXPECT_EQ(outcome.err, "");
+    for (const auto& [name, content] : c.after) {
+        if (content) {
+            EXPECT_EQ(slurp(scratch.dir / name), *content) << name;
+        } else {
+            EXPECT_FALSE(fs::exists(fs::symlink_status(scratch.dir / name))) << name;
+        }
+    }
+}
+
+std::string caseName(const testing::TestParamInfo<Case>& info) { return info.param.name; }
+
+void makeDir(const fs::path& dir) { fs::create_directory(dir / "folder"); }
+
+const std::string gc5 = "GGCC\n";  // 4 GC bytes of 5
+
+INSTANTIATE_TEST_SUITE_P(Operands, Cli, testing::Values(
+    Case{.name = "ThreeOperands", .files = {{"seq", gc5}}, .operands = {"seq", "5", "out"},
+         .out = "0.800000\n", .after = {{"seq", gc5}, {"out", ""}}},
+    Case{.name = "NoOperands", .operands = {}, .out = usage},
+    Case{.name = "TwoOperandsCreateNothing", .files = {{"seq", gc5}}, .operands = {"seq", "out"},
+         .out = usage, .after = {{"out", std::nullopt}}},
+    Case{.name = "TrailingWordShiftsEveryRole", .files = {{"in", gc5}},
+         .operands = {"in", "10", "out", "extra"}, .out = inputError("10") + "-nan\n",
+         .after = {{"in", gc5}, {"out", std::nullopt}, {"extra", ""}}},
+    Case{.name = "LeadingWordIgnored", .files = {{"seq", gc5}}, .operands = {"x", "seq", "100", "out"},
+         .out = "0.040000\n", .after = {{"x", std::nullopt}, {"out", ""}}},
+    Case{.name = "ExistingOutputEmptied", .files = {{"seq", gc5}, {"out", "old results\n"}},
+         .operands = {"seq", "5", "out"}, .out = "0.800000\n", .after = {{"out", ""}}},
+    Case{.name = "OutputIsDirectory", .files = {{"seq", gc5}}, .operands = {"seq", "5", "folder"},
+         .out = outputError("folder") + "0.800000\n", .setup = makeDir},
+    Case{.name = "MissingInputWindowZero", .operands = {"missing", "0", "out"},
+         .out = inputError("missing") + "-nan\n", .after = {{"out", ""}}}), caseName);
+
+// Over "CA", a window of N counts 1 of N: the C, then A repeated.
+Case windowText(std::string name, std::string text, std::string out) {
+    return Case{.name = std::move(name), .files = {{"seq", "CA"}}, .operands = {"seq", std::move(text), "out"},
+                .out = std::move(out)};
+}
+
+INSTANTIATE_TEST_SUITE_P(WindowTexts, Cli, testing::Values(
+    windowText("Word", "ten", "-nan\n"),
+    windowText("Empty", "", "-nan\n"),
+    windowText("TrailingLetters", "25bp", "0.040000\n"),
+    windowText("LeadingBlank", " 25", "0.040000\n"),
+    windowText("LeadingTabAndNewline", "\t\n25", "0.040000\n"),
+    windowText("PlusSign", "+25", "0.040000\n"),
+    windowText("LeadingZeroIsDecimal", "010", "0.100000\n"),
+    windowText("HexPrefixIsZero", "0x10", "-nan\n"),
+    windowText("SignThenBlank", "- 5", "-nan\n"),
+    windowText("TwoSigns", "+-5", "-nan\n"),
+    windowText("Negative", "-3", "-0.000000\n"),
+    windowText("Largest", "2147483647", "0.000000\n"),
+    windowText("Smallest", "-2147483648", "-0.000000\n"),
+    // Keeping the low 32 bits would make these 100, 0 and 1.
+    windowText("AboveRangeSaturates", "4294967396", "0.000000\n"),
+    windowText("TwoToThe32Saturates", "4294967296", "0.000000\n"),
+    windowText("BelowRangeSaturates", "-4294967295", "-0.000000\n"),
+    windowText("TenThousandDigits", std::string(10000, '9'), "0.000000\n")), caseName);
+
+Case contents(std::string name, std::string sequence, std::string window, std::string out) {
+    return Case{.name = std::move(name), .files = {{"seq", sequence}}, .operands = {"seq", std::move(window), "out"},
+                .out = std::move(out), .after = {{"seq", sequence}, {"out", ""}}};
+}
+
+std::string withGc(int gc, int length) { return std::string(gc, 'G') + std::string(length - gc, 'A') + "T"; }
+
+INSTANTIATE_TEST_SUITE_P(WindowContents, Cli, testing::Values(
+    contents("LineBreakIsAPosition", gc5, "5", "0.800000\n"),
+    contents("LowerCaseCounts", "gcat", "4", "0.500000\n"),
+    contents("OnlyGAndCCount", "ACGTNACGTN", "10", "0.400000\n"),
+    contents("AmbiguityCodeS", "SSSS", "4", "0.000000\n"),
+    contents("HeaderBytesArePositions", ">gc\nAT", "6", "0.333333\n"),
+    contents("ShortInputRepeatsLastGc", "AG", "4", "0.750000\n"),
+    contents("ShortInputRepeatsLastOther", "GA", "4", "0.250000\n"),
+    contents("InputAsLongAsWindow", "GATC", "4", "0.500000\n"),
+    contents("WindowOfOne", "CAT", "1", "1.000000\n"),
+    contents("TieRoundsToEven", withGc(1, 128), "128", "0.007812\n"),
+    contents("ThreeOf128", withGc(3, 128), "128", "0.023438\n"),
+    contents("SinglePrecisionRoundsUp", withGc(3, 640), "640", "0.004688\n"),
+    contents("SinglePrecisionRoundsDown", withGc(9, 640), "640", "0.014062\n"),
+    contents("WindowZero", gc5, "0", "-nan\n"),
+    contents("NegativeWindow", gc5, "-7", "-0.000000\n"),
+    // 16777208 of 16777217 is 0.999999 exactly, but both counts are rounded
+    // to single precision before dividing.
+    contents("CountsRoundedAboveTwoTo24", "AAAAAAAAAC", "16777217", "1.000000\n")), caseName);
+
+void hardLink(const fs::path& dir) { fs::create_hard_link(dir / "seq", dir / "twin"); }
+void symLink(const fs::path& dir) { fs::create_symlink("seq", dir / "alias"); }
+
+const std::string lambdaStart = "GGGCGGCGACCTCGCGGGTTTTCGCTATTTATGAAAATTTTCCGGTTTAAGG";
+
+INSTANTIATE_TEST_SUITE_P(Decisions, Cli, testing::Values(
+    Case{.name = "MissingInputPositiveWindow", .files = {{"out", "old"}}, .operands = {"missing", "5", "out"},
+         .out = inputError("missing"), .status = 1, .after = {{"out", ""}}},
+    Case{.name = "MissingInputAndOutput", .operands = {"missing", "5", "folder"},
+         .out = inputError("missing") + outputError("folder"), .status = 1, .setup = makeDir},
+    Case{.name = "InputIsDirectory", .operands = {"folder", "5", "out"}, .out = inputError("folder"),
+         .status = 1, .after = {{"out", ""}}, .setup = makeDir},
+    Case{.name = "InputIsDirectoryWindowZero", .operands = {"folder", "0", "out"},
+         .out = inputError("folder") + "-nan\n", .setup = makeDir},
+    contents("EmptyInput", "", "5", "0.000000\n"),
+    Case{.name = "SamePathKeepsInput", .files = {{"seq", lambdaStart}}, .operands = {"seq", "4", "seq"},
+         .out = outputError("seq") + "1.000000\n", .after = {{"seq", lambdaStart}}},
+    Case{.name = "HardLinkKeepsInput", .files = {{"seq", lambdaStart}}, .operands = {"seq", "4", "twin"},
+         .out = outputError("twin") + "1.000000\n", .after = {{"seq", lambdaStart}}, .setup = hardLink},
+    Case{.name = "SymlinkOutputKeepsInput", .files = {{"seq", lambdaStart}}, .operands = {"seq", "4", "alias"},
+         .out = outputError("alias") + "1.000000\n", .after = {{"seq", lambdaStart}}, .setup = symLink},
+    Case{.name = "SymlinkInputKeepsTarget", .files = {{"seq", lambdaStart}}, .operands = {"alias", "4", "seq"},
+         .out = outputError("seq") + "1.000000\n", .after = {{"seq", lambdaStart}}, .setup = symLink},
+    contents("HugeWindowOverTwoBytes", "GC", "2147483647", "1.000000\n")), caseName);
+
+INSTANTIATE_TEST_SUITE_P(InputKinds, Cli, testing::Values(
+    Case{.name = "DevNull", .operands = {"/dev/null", "5", "out"}, .out = "0.000000\n"},
+    Case{.name = "DevZeroIsNotDrained", .operands = {"/dev/zero", "10", "out"}, .out = "0.000000\n"},
+    Case{.name = "LambdaFirst100", .operands = {SAMPLE_SEQ, "100", "out"}, .out = "0.400000\n"},
+    Case{.name = "LambdaWholeGenome", .operands = {SAMPLE_SEQ, "48502", "out"}, .out = "0.498577\n"}),
+    caseName);
+
+TEST(StandardOutput, UnwritableIsAFailure) {
+    Scratch scratch;
+    put(scratch.dir / "seq", gc5);
+    EXPECT_EQ(run(scratch.dir, {"seq", "5", "out"}, {.stdoutPath = "/dev/full"}).status, 1);
+    EXPECT_EQ(run(scratch.dir, {"seq"}, {.stdoutPath = "/dev/full"}).status, 1);
+}
+
+// The window is 100 bytes; megabytes follow, and their writer must finish.
+struct Stream {
+    std::string name;
+    std::string window;
+    const char* result;
+};
+
+void PrintTo(const Stream& s, std::ostream* os) { *os << s.name; }
+
+class StreamInput : public testing::TestWithParam<Stream> {};
+
+TEST_P(StreamInput, PipeIsReadToItsEndSoItsWriterFinishes) {
+    Scratch scratch;
+    int ends[2];
+    ASSERT_EQ(pipe2(ends, O_CLOEXEC), 0);
+    bool fed = false;
+    std::thread writer([&] { fed = feed(ends[1], std::string(1 << 16, 'G'), 64); });
+    const Outcome outcome = run(scratch.dir, {"/dev/stdin", GetParam().window, "out"}, {.stdinFd = ends[0]});
+    writer.join();
+    EXPECT_EQ(outcome.out, GetParam().result);
+    EXPECT_EQ(outcome.status, 0);
+    EXPECT_TRUE(fed);
+}
+
+TEST_P(StreamInput, FifoIsReadToItsEndSoItsWriterFinishes) {
+    Scratch scratch;
+    const fs::path fifo = scratch.dir / "fifo";
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    bool fed = false;
+    std::thread writer([&] { fed = feed(open(fifo.c_str(), O_WRONLY | O_CLOEXEC), std::string(1 << 16, 'G'), 64); });
+    const Outcome outcome = run(scratch.dir, {"fifo", GetParam().window, "out"});
+    writer.join();
+    EXPECT_EQ(outcome.out, GetParam().result);
+    EXPECT_TRUE(fed);
+}
+
+INSTANTIATE_TEST_SUITE_P(Windows, StreamInput, testing::Values(
+    Stream{"Hundred", "100", "1.000000\n"}, Stream{"Zero", "0", "-nan\n"}, Stream{"Negative", "-1", "-0.000000\n"}),
+    [](const testing::TestParamInfo<Stream>& info) { return info.param.name; });
+
+TEST(Pipe, ResultLineComesBeforeTheWriterFinishes) {
+    Scratch scratch;
+    int ends[2];
+    ASSERT_EQ(pipe2(ends, O_CLOEXEC), 0);
+    bool seen = false;
+    std::thread writer([&] {
+        writeAll(ends[1], std::string(100, 'C'), 1);
+        for (int tries = 0; tries < 3000 && !seen; ++tries) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+            seen = slurp(scratch.dir / ".stdout") == "1.000000\n";
+        }
+        feed(ends[1], "more sequence", 1);
+    });
+    const Outcome outcome = run(scratch.dir, {"/dev/stdin", "100", "out"}, {.stdinFd = ends[0]});
+    writer.join();
+    EXPECT_TRUE(seen);
+    EXPECT_EQ(outcome.out, "1.000000\n");
+}
+
+}  // namespace
