@@ -1,0 +1,45 @@
+// Every vector version of the GC count against the plain loop.
+
+#include "gc_count.hpp"
+
+#include <gtest/gtest.h>
+
+#include <random>
+#include <vector>
+
+namespace gcwindow {
+void PrintTo(const GcKernel& kernel, std::ostream* os) { *os << kernel.name; }
+}  // namespace gcwindow
+
+namespace {
+
+using gcwindow::GcKernel;
+
+class Kernel : public testing::TestWithParam<GcKernel> {};
+
+// Every length up to beyond one flush of the narrowest vector's 8-bit counts,
+// then longer ones past the widest's, from every start within a 64-byte
+// line; over mixed bytes, and over bytes that are all GC, where a lane that
+// overflowed would show.
+TEST_P(Kernel, MatchesThePlainLoop) {
+    if (!GetParam().runsHere()) GTEST_SKIP() << "this CPU lacks " << GetParam().name;
+    const auto reference = gcwindow::gcKernels().front().count;
+    std::mt19937 random(7);
+    std::vector<unsigned char> mixed(64 + 20000);
+    for (unsigned char& byte : mixed) byte = random() % 2 ? "GCgc"[random() % 4] : static_cast<unsigned char>(random());
+    std::vector<unsigned char> allGc(mixed.size(), 'g');
+
+    for (const std::vector<unsigned char>* bytes : {&mixed, &allGc}) {
+        for (std::size_t length = 0; length <= 20000; length += length < 4200 ? 1 : 97) {
+            for (std::size_t start = length % 64; start < 64; start += length < 300 ? 1 : 64) {
+                const std::span<const unsigned char> slice(bytes->data() + start, length);
+                ASSERT_EQ(GetParam().count(slice), reference(slice)) << "length " << length << ", start " << start;
+            }
+        }
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Versions, Kernel, testing::ValuesIn(gcwindow::gcKernels().begin(), gcwindow::gcKernels().end()),
+                         [](const testing::TestParamInfo<GcKernel>& info) { return std::string(info.param.name); });
+
+}  // namespace
