@@ -21,6 +21,8 @@ public:
     void drain();
 
 private:
+    bool spliceToNull();
+
     int fd_;
     std::span<unsigned char> buffer_;
     bool atEnd_ = false;
