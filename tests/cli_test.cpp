@@ -2,20 +2,20 @@
 // standard output, the exit status, an empty standard error, and the files
 // left behind.
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <chrono>
 #include <csignal>
-#include <fcntl.h>
 #include <filesystem>
 #include <fstream>
 #include <functional>
 #include <optional>
 #include <string>
-#include <sys/stat.h>
-#include <sys/wait.h>
 #include <thread>
-#include <unistd.h>
 #include <vector>
 
 namespace {
@@ -30,21 +30,15 @@ const std::string usage =
     "Finds the running window GC content in a fasta file\n"
     "Just sequence! No gene name/info!\n";
 
-std::string inputError(const std::string& path) {
-    return "Error! Could not open the first input file: " + path + "\n";
-}
-std::string outputError(const std::string& path) {
-    return "Error! Could not open the output file: " + path + "\n";
-}
+std::string inputError(const std::string& path) { return "Error! Could not open the first input file: " + path + "\n"; }
+std::string outputError(const std::string& path) { return "Error! Could not open the output file: " + path + "\n"; }
 
 std::string slurp(const fs::path& path) {
     std::ifstream in(path, std::ios::binary);
     return {std::istreambuf_iterator<char>(in), {}};
 }
 
-void put(const fs::path& path, const std::string& content) {
-    std::ofstream(path, std::ios::binary) << content;
-}
+void put(const fs::path& path, const std::string& content) { std::ofstream(path, std::ios::binary) << content; }
 
 struct Scratch {
     Scratch() {
@@ -67,7 +61,7 @@ struct Outcome {
 };
 
 struct Redirect {
-    int stdinFd = -1;        // taken over and closed by run(); /dev/null when -1
+    int stdinFd = -1;             // taken over and closed by run(); /dev/null when -1
     std::string stdoutPath = {};  // captured into the outcome when empty
 };
 
@@ -86,8 +80,8 @@ Outcome run(const fs::path& dir, const std::vector<std::string>& operands, const
         const int in = streams.stdinFd >= 0 ? streams.stdinFd : open("/dev/null", O_RDONLY);
         const int out = open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
         const int err = open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        if (chdir(dir.c_str()) != 0 || in < 0 || out < 0 || err < 0 || dup2(in, 0) < 0 ||
-            dup2(out, 1) < 0 || dup2(err, 2) < 0) {
+        if (chdir(dir.c_str()) != 0 || in < 0 || out < 0 || err < 0 || dup2(in, 0) < 0 || dup2(out, 1) < 0 ||
+            dup2(err, 2) < 0) {
             _exit(126);
         }
         execv(GCWINDOW_EXE, argv.data());
@@ -170,7 +164,8 @@ void makeDir(const fs::path& dir) { fs::create_directory(dir / "folder"); }
 
 const std::string gc5 = "GGCC\n";  // 4 GC bytes of 5
 
-INSTANTIATE_TEST_SUITE_P(Operands, Cli, testing::Values(
+// clang-format off
+const std::vector<Case> operands = {
     Case{.name = "ThreeOperands", .files = {{"seq", gc5}}, .operands = {"seq", "5", "out"},
          .out = "0.800000\n", .after = {{"seq", gc5}, {"out", ""}}},
     Case{.name = "NoOperands", .operands = {}, .out = usage},
@@ -186,15 +181,21 @@ INSTANTIATE_TEST_SUITE_P(Operands, Cli, testing::Values(
     Case{.name = "OutputIsDirectory", .files = {{"seq", gc5}}, .operands = {"seq", "5", "folder"},
          .out = outputError("folder") + "0.800000\n", .setup = makeDir},
     Case{.name = "MissingInputWindowZero", .operands = {"missing", "0", "out"},
-         .out = inputError("missing") + "-nan\n", .after = {{"out", ""}}}), caseName);
+         .out = inputError("missing") + "-nan\n", .after = {{"out", ""}}},
+};
+// clang-format on
+INSTANTIATE_TEST_SUITE_P(Operands, Cli, testing::ValuesIn(operands), caseName);
 
 // Over "CA", a window of N counts 1 of N: the C, then A repeated.
 Case windowText(std::string name, std::string text, std::string out) {
-    return Case{.name = std::move(name), .files = {{"seq", "CA"}}, .operands = {"seq", std::move(text), "out"},
+    return Case{.name = std::move(name),
+                .files = {{"seq", "CA"}},
+                .operands = {"seq", std::move(text), "out"},
                 .out = std::move(out)};
 }
 
-INSTANTIATE_TEST_SUITE_P(WindowTexts, Cli, testing::Values(
+// clang-format off
+const std::vector<Case> windowTexts = {
     windowText("Word", "ten", "-nan\n"),
     windowText("Empty", "", "-nan\n"),
     windowText("TrailingLetters", "25bp", "0.040000\n"),
@@ -212,16 +213,23 @@ INSTANTIATE_TEST_SUITE_P(WindowTexts, Cli, testing::Values(
     windowText("AboveRangeSaturates", "4294967396", "0.000000\n"),
     windowText("TwoToThe32Saturates", "4294967296", "0.000000\n"),
     windowText("BelowRangeSaturates", "-4294967295", "-0.000000\n"),
-    windowText("TenThousandDigits", std::string(10000, '9'), "0.000000\n")), caseName);
+    windowText("TenThousandDigits", std::string(10000, '9'), "0.000000\n"),
+};
+// clang-format on
+INSTANTIATE_TEST_SUITE_P(WindowTexts, Cli, testing::ValuesIn(windowTexts), caseName);
 
 Case contents(std::string name, std::string sequence, std::string window, std::string out) {
-    return Case{.name = std::move(name), .files = {{"seq", sequence}}, .operands = {"seq", std::move(window), "out"},
-                .out = std::move(out), .after = {{"seq", sequence}, {"out", ""}}};
+    return Case{.name = std::move(name),
+                .files = {{"seq", sequence}},
+                .operands = {"seq", std::move(window), "out"},
+                .out = std::move(out),
+                .after = {{"seq", sequence}, {"out", ""}}};
 }
 
 std::string withGc(int gc, int length) { return std::string(gc, 'G') + std::string(length - gc, 'A') + "T"; }
 
-INSTANTIATE_TEST_SUITE_P(WindowContents, Cli, testing::Values(
+// clang-format off
+const std::vector<Case> windowContents = {
     contents("LineBreakIsAPosition", gc5, "5", "0.800000\n"),
     contents("LowerCaseCounts", "gcat", "4", "0.500000\n"),
     contents("OnlyGAndCCount", "ACGTNACGTN", "10", "0.400000\n"),
@@ -239,14 +247,18 @@ INSTANTIATE_TEST_SUITE_P(WindowContents, Cli, testing::Values(
     contents("NegativeWindow", gc5, "-7", "-0.000000\n"),
     // 16777208 of 16777217 is 0.999999 exactly, but both counts are rounded
     // to single precision before dividing.
-    contents("CountsRoundedAboveTwoTo24", "AAAAAAAAAC", "16777217", "1.000000\n")), caseName);
+    contents("CountsRoundedAboveTwoTo24", "AAAAAAAAAC", "16777217", "1.000000\n"),
+};
+// clang-format on
+INSTANTIATE_TEST_SUITE_P(WindowContents, Cli, testing::ValuesIn(windowContents), caseName);
 
 void hardLink(const fs::path& dir) { fs::create_hard_link(dir / "seq", dir / "twin"); }
 void symLink(const fs::path& dir) { fs::create_symlink("seq", dir / "alias"); }
 
 const std::string lambdaStart = "GGGCGGCGACCTCGCGGGTTTTCGCTATTTATGAAAATTTTCCGGTTTAAGG";
 
-INSTANTIATE_TEST_SUITE_P(Decisions, Cli, testing::Values(
+// clang-format off
+const std::vector<Case> decisions = {
     Case{.name = "MissingInputPositiveWindow", .files = {{"out", "old"}}, .operands = {"missing", "5", "out"},
          .out = inputError("missing"), .status = 1, .after = {{"out", ""}}},
     Case{.name = "MissingInputAndOutput", .operands = {"missing", "5", "folder"},
@@ -264,14 +276,60 @@ INSTANTIATE_TEST_SUITE_P(Decisions, Cli, testing::Values(
          .out = outputError("alias") + "1.000000\n", .after = {{"seq", lambdaStart}}, .setup = symLink},
     Case{.name = "SymlinkInputKeepsTarget", .files = {{"seq", lambdaStart}}, .operands = {"alias", "4", "seq"},
          .out = outputError("seq") + "1.000000\n", .after = {{"seq", lambdaStart}}, .setup = symLink},
-    contents("HugeWindowOverTwoBytes", "GC", "2147483647", "1.000000\n")), caseName);
+    contents("HugeWindowOverTwoBytes", "GC", "2147483647", "1.000000\n"),
+};
+// clang-format on
+INSTANTIATE_TEST_SUITE_P(Decisions, Cli, testing::ValuesIn(decisions), caseName);
 
-INSTANTIATE_TEST_SUITE_P(InputKinds, Cli, testing::Values(
+// clang-format off
+const std::vector<Case> inputKinds = {
     Case{.name = "DevNull", .operands = {"/dev/null", "5", "out"}, .out = "0.000000\n"},
     Case{.name = "DevZeroIsNotDrained", .operands = {"/dev/zero", "10", "out"}, .out = "0.000000\n"},
     Case{.name = "LambdaFirst100", .operands = {SAMPLE_SEQ, "100", "out"}, .out = "0.400000\n"},
-    Case{.name = "LambdaWholeGenome", .operands = {SAMPLE_SEQ, "48502", "out"}, .out = "0.498577\n"}),
-    caseName);
+    Case{.name = "LambdaWholeGenome", .operands = {SAMPLE_SEQ, "48502", "out"}, .out = "0.498577\n"},
+};
+// clang-format on
+INSTANTIATE_TEST_SUITE_P(InputKinds, Cli, testing::ValuesIn(inputKinds), caseName);
+
+void danglingLink(const fs::path& dir) { fs::create_symlink("nowhere", dir / "dangling"); }
+
+// Each ends with its documented status and leaves the sequence as it was.
+// clang-format off
+const std::vector<Case> badInputs = {
+    Case{.name = "InputBelowARegularFile", .files = {{"seq", gc5}}, .operands = {"seq/x", "5", "out"},
+         .out = inputError("seq/x"), .status = 1, .after = {{"seq", gc5}, {"out", ""}}},
+    Case{.name = "DanglingSymlink", .operands = {"dangling", "5", "out"}, .out = inputError("dangling"),
+         .status = 1, .after = {{"nowhere", std::nullopt}}, .setup = danglingLink},
+    Case{.name = "EmptyPath", .files = {{"seq", gc5}}, .operands = {"", "5", "out"}, .out = inputError(""),
+         .status = 1, .after = {{"seq", gc5}}},
+    Case{.name = "PathWithSpaces", .files = {{"my seq", gc5}}, .operands = {"my seq", "5", "my out"},
+         .out = "0.800000\n", .after = {{"my seq", gc5}, {"my out", ""}}},
+    Case{.name = "MissingPathWithNewline", .operands = {"a\nb", "5", "out"}, .out = inputError("a\nb"),
+         .status = 1},
+    Case{.name = "NonUtf8Paths", .files = {{"\xff\xfe.seq", gc5}}, .operands = {"\xff\xfe.seq", "5", "\xc3("},
+         .out = "0.800000\n", .after = {{"\xff\xfe.seq", gc5}, {"\xc3(", ""}}},
+    Case{.name = "MissingNonUtf8Path", .operands = {"\x80\xff", "5", "out"}, .out = inputError("\x80\xff"),
+         .status = 1},
+    Case{.name = "PathLongerThanPathMax", .files = {{"seq", gc5}}, .operands = {std::string(5000, 'a'), "5", "out"},
+         .out = inputError(std::string(5000, 'a')), .status = 1, .after = {{"seq", gc5}}},
+    Case{.name = "OutputInMissingFolder", .files = {{"seq", gc5}}, .operands = {"seq", "5", "none/out"},
+         .out = outputError("none/out") + "0.800000\n", .after = {{"seq", gc5}}},
+    Case{.name = "WindowTextBinaryMess", .files = {{"seq", gc5}}, .operands = {"seq", "\x01\x7f\xc3(\xff" "9", "out"},
+         .out = "-nan\n", .after = {{"seq", gc5}}},
+};
+// clang-format on
+INSTANTIATE_TEST_SUITE_P(BadInputs, Cli, testing::ValuesIn(badInputs), caseName);
+
+TEST(BadInputs, FifoWhoseWriterClosesAtOnceIsEmpty) {
+    Scratch scratch;
+    const fs::path fifo = scratch.dir / "fifo";
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    std::thread writer([&] { close(open(fifo.c_str(), O_WRONLY | O_CLOEXEC)); });
+    const Outcome outcome = run(scratch.dir, {"fifo", "5", "out"});
+    writer.join();
+    EXPECT_EQ(outcome.out, "0.000000\n");
+    EXPECT_EQ(outcome.status, 0);
+}
 
 TEST(StandardOutput, UnwritableIsAFailure) {
     Scratch scratch;
@@ -316,9 +374,10 @@ TEST_P(StreamInput, FifoIsReadToItsEndSoItsWriterFinishes) {
     EXPECT_TRUE(fed);
 }
 
-INSTANTIATE_TEST_SUITE_P(Windows, StreamInput, testing::Values(
-    Stream{"Hundred", "100", "1.000000\n"}, Stream{"Zero", "0", "-nan\n"}, Stream{"Negative", "-1", "-0.000000\n"}),
-    [](const testing::TestParamInfo<Stream>& info) { return info.param.name; });
+INSTANTIATE_TEST_SUITE_P(Windows, StreamInput,
+                         testing::Values(Stream{"Hundred", "100", "1.000000\n"}, Stream{"Zero", "0", "-nan\n"},
+                                         Stream{"Negative", "-1", "-0.000000\n"}),
+                         [](const testing::TestParamInfo<Stream>& info) { return info.param.name; });
 
 TEST(Pipe, ResultLineComesBeforeTheWriterFinishes) {
     Scratch scratch;
