@@ -1,11 +1,11 @@
 // Bytes per second of each GC count version over one read block's worth of
 // sequence, which stays in cache as it does in gcwindow.
 
-#include "gc_count.hpp"
-
 #include <benchmark/benchmark.h>
 
 #include <vector>
+
+#include "gc_count.hpp"
 
 namespace {
 

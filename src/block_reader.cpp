@@ -1,11 +1,12 @@
 #include "block_reader.hpp"
 
-#include <algorithm>
-#include <cerrno>
-#include <climits>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <climits>
 
 namespace gcwindow {
 

@@ -8,7 +8,7 @@ namespace gcwindow {
 // Reads a file descriptor in blocks through one caller-owned buffer, so memory
 // stays the buffer's size whatever the length of the input.
 class BlockReader {
-public:
+  public:
     BlockReader(int fd, std::span<unsigned char> buffer) : fd_(fd), buffer_(buffer) {}
 
     // The next bytes of the input, at most `limit` of them. Empty once the
@@ -20,7 +20,7 @@ public:
     // tell whether a file's tail was read, and /dev/zero never ends.
     void drain();
 
-private:
+  private:
     bool spliceToNull();
 
     int fd_;

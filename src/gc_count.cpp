@@ -1,8 +1,8 @@
 #include "gc_count.hpp"
 
-#include "gc_count_x86.hpp"
-
 #include <array>
+
+#include "gc_count_x86.hpp"
 
 namespace gcwindow {
 

@@ -1,9 +1,10 @@
 #include "gc_count_x86.hpp"
 
-#include "gc_count.hpp"
+#include <immintrin.h>
 
 #include <algorithm>
-#include <immintrin.h>
+
+#include "gc_count.hpp"
 
 namespace gcwindow {
 

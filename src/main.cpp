@@ -2,17 +2,18 @@
 // SEQFILE, printed on standard output. OUTPUT is created or emptied and left
 // empty. Every message goes to standard output; nothing goes to standard error.
 
-#include "block_reader.hpp"
-#include "window.hpp"
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cstdint>
 #include <cstdio>
-#include <fcntl.h>
 #include <limits>
 #include <optional>
-#include <sys/stat.h>
-#include <unistd.h>
+
+#include "block_reader.hpp"
+#include "window.hpp"
 
 namespace {
 
@@ -60,8 +61,8 @@ int openOutput(const char* path, std::optional<FileIdentity> input) {
     const int fd = open(path, O_WRONLY | O_CREAT | O_CLOEXEC, 0666);
     if (fd < 0) return -1;
     struct stat status {};
-    const bool refused = fstat(fd, &status) != 0 || identityOf(status) == input ||
-                         (S_ISREG(status.st_mode) && ftruncate(fd, 0) != 0);
+    const bool refused =
+        fstat(fd, &status) != 0 || identityOf(status) == input || (S_ISREG(status.st_mode) && ftruncate(fd, 0) != 0);
     if (refused) {
         close(fd);
         return -1;

@@ -1,9 +1,9 @@
 #include "window.hpp"
 
-#include "gc_count.hpp"
-
 #include <cstdio>
 #include <optional>
+
+#include "gc_count.hpp"
 
 namespace gcwindow {
 

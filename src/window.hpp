@@ -1,9 +1,9 @@
 #pragma once
 
-#include "block_reader.hpp"
-
 #include <cstdint>
 #include <string>
+
+#include "block_reader.hpp"
 
 namespace gcwindow {
 

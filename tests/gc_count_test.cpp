@@ -39,7 +39,8 @@ TEST_P(Kernel, MatchesThePlainLoop) {
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(Versions, Kernel, testing::ValuesIn(gcwindow::gcKernels().begin(), gcwindow::gcKernels().end()),
+INSTANTIATE_TEST_SUITE_P(Versions, Kernel,
+                         testing::ValuesIn(gcwindow::gcKernels().begin(), gcwindow::gcKernels().end()),
                          [](const testing::TestParamInfo<GcKernel>& info) { return std::string(info.param.name); });
 
 }  // namespace

@@ -1,17 +1,18 @@
 // The window measure, read through the real block reader, against a naive
 // model that takes one byte per window position.
 
-#include "block_reader.hpp"
 #include "window.hpp"
 
 #include <gtest/gtest.h>
+#include <sys/mman.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <random>
 #include <string>
-#include <sys/mman.h>
-#include <unistd.h>
 #include <vector>
+
+#include "block_reader.hpp"
 
 namespace {
 
@@ -63,10 +64,14 @@ std::string randomInput(std::mt19937& random) {
 std::int32_t randomWindow(std::mt19937& random, std::size_t inputLength) {
     const auto length = static_cast<std::int32_t>(inputLength);
     switch (random() % 5) {
-        case 0: return std::uniform_int_distribution<std::int32_t>(-3, 0)(random);
-        case 1: return length;
-        case 2: return length + std::uniform_int_distribution<std::int32_t>(1, 4000)(random);
-        default: return std::uniform_int_distribution<std::int32_t>(1, std::max(length, 1))(random);
+        case 0:
+            return std::uniform_int_distribution<std::int32_t>(-3, 0)(random);
+        case 1:
+            return length;
+        case 2:
+            return length + std::uniform_int_distribution<std::int32_t>(1, 4000)(random);
+        default:
+            return std::uniform_int_distribution<std::int32_t>(1, std::max(length, 1))(random);
     }
 }
 
