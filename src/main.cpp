@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdint>
 #include <cstdio>
 #include <limits>
@@ -86,6 +87,21 @@ std::int32_t parseWindow(const char* text) {
     return static_cast<std::int32_t>(value);
 }
 
+// With standard output or error closed, the files opened below would take
+// their descriptor numbers, and the result line would land in the output
+// file. A read-only /dev/null holds each closed number instead, so writes to
+// it still fail as they would have, and never reach a file.
+void holdClosedStandardStreams() {
+    for (const int stream : {STDOUT_FILENO, STDERR_FILENO}) {
+        if (fcntl(stream, F_GETFD) != -1 || errno != EBADF) continue;
+        const int placeholder = open("/dev/null", O_RDONLY);
+        if (placeholder >= 0 && placeholder != stream) {
+            dup2(placeholder, stream);
+            close(placeholder);
+        }
+    }
+}
+
 // Standard output that could not be written (a full disk, say) is a failure
 // whatever the run's own status.
 int finish(int status) { return std::fflush(stdout) == 0 && std::ferror(stdout) == 0 ? status : 1; }
@@ -93,6 +109,7 @@ int finish(int status) { return std::fflush(stdout) == 0 && std::ferror(stdout) 
 }  // namespace
 
 int main(int argc, char* argv[]) {
+    holdClosedStandardStreams();
     if (argc < 4) {
         std::printf(usageText, argc > 0 && argv[0] != nullptr ? argv[0] : "gcwindow");
         return finish(0);

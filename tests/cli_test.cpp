@@ -63,6 +63,7 @@ struct Outcome {
 struct Redirect {
     int stdinFd = -1;             // taken over and closed by run(); /dev/null when -1
     std::string stdoutPath = {};  // captured into the outcome when empty
+    bool stdoutClosed = false;
 };
 
 // Runs gcwindow inside `dir` as "gcwindow OPERANDS...".
@@ -84,6 +85,7 @@ Outcome run(const fs::path& dir, const std::vector<std::string>& operands, const
             dup2(err, 2) < 0) {
             _exit(126);
         }
+        if (streams.stdoutClosed) close(1);
         execv(GCWINDOW_EXE, argv.data());
         _exit(127);
     }
@@ -336,6 +338,17 @@ TEST(StandardOutput, UnwritableIsAFailure) {
     put(scratch.dir / "seq", gc5);
     EXPECT_EQ(run(scratch.dir, {"seq", "5", "out"}, {.stdoutPath = "/dev/full"}).status, 1);
     EXPECT_EQ(run(scratch.dir, {"seq"}, {.stdoutPath = "/dev/full"}).status, 1);
+}
+
+// The files opened first would otherwise take descriptor 1, and the result
+// line would land in the output file.
+TEST(StandardOutput, ClosedIsAFailureAndNeverReachesAFile) {
+    Scratch scratch;
+    put(scratch.dir / "seq", gc5);
+    EXPECT_EQ(run(scratch.dir, {"seq", "5", "out"}, {.stdoutClosed = true}).status, 1);
+    EXPECT_EQ(slurp(scratch.dir / "out"), "");
+    EXPECT_EQ(run(scratch.dir, {"missing", "0", "out"}, {.stdoutClosed = true}).status, 1);
+    EXPECT_EQ(slurp(scratch.dir / "out"), "");
 }
 
 // The window is 100 bytes; megabytes follow, and their writer must finish.
