@@ -6,13 +6,13 @@
 
 namespace gcwindow {
 
-namespace {
-
 std::size_t countGcPortable(std::span<const unsigned char> bytes) {
     std::size_t count = 0;
     for (const unsigned char base : bytes) count += isGc(base) ? 1 : 0;
     return count;
 }
+
+namespace {
 
 bool always() { return true; }
 

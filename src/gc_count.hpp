@@ -13,6 +13,10 @@ constexpr bool isGc(unsigned char base) { return (base & 0xDB) == 0x43; }
 // that this CPU runs.
 std::size_t countGc(std::span<const unsigned char> bytes);
 
+// The plain loop: the reference for every faster version, and how they count
+// the bytes short of a whole vector.
+std::size_t countGcPortable(std::span<const unsigned char> bytes);
+
 using GcCount = std::size_t (*)(std::span<const unsigned char>);
 
 struct GcKernel {

@@ -14,12 +14,6 @@ namespace {
 // emptying them into the total after 255 vectors keeps every lane <= 255.
 constexpr std::size_t vectorsPerFlush = 255;
 
-std::size_t countTail(const unsigned char* begin, const unsigned char* end) {
-    std::size_t count = 0;
-    for (; begin != end; ++begin) count += isGc(*begin) ? 1 : 0;
-    return count;
-}
-
 }  // namespace
 
 std::size_t countGcSse2(std::span<const unsigned char> bytes) {
@@ -38,7 +32,7 @@ std::size_t countGcSse2(std::span<const unsigned char> bytes) {
         const __m128i sums = _mm_sad_epu8(counts, _mm_setzero_si128());
         total += static_cast<std::size_t>(_mm_cvtsi128_si64(sums) + _mm_extract_epi16(sums, 4));
     }
-    return total + countTail(next, end);
+    return total + countGcPortable({next, end});
 }
 
 __attribute__((target("avx2"))) std::size_t countGcAvx2(std::span<const unsigned char> bytes) {
@@ -58,7 +52,7 @@ __attribute__((target("avx2"))) std::size_t countGcAvx2(std::span<const unsigned
         total += static_cast<std::size_t>(_mm256_extract_epi64(sums, 0) + _mm256_extract_epi64(sums, 1) +
                                           _mm256_extract_epi64(sums, 2) + _mm256_extract_epi64(sums, 3));
     }
-    return total + countTail(next, end);
+    return total + countGcPortable({next, end});
 }
 
 // AVX-512 compares into a 64-bit mask, one bit a byte, so a popcount counts
@@ -73,7 +67,7 @@ __attribute__((target("avx512bw,popcnt"))) std::size_t countGcAvx512(std::span<c
         const __m512i block = _mm512_loadu_si512(next);
         total += static_cast<std::size_t>(_mm_popcnt_u64(_mm512_cmpeq_epi8_mask(_mm512_and_si512(block, mask), gc)));
     }
-    return total + countTail(next, end);
+    return total + countGcPortable({next, end});
 }
 
 }  // namespace gcwindow
