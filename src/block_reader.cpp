@@ -1,6 +1,7 @@
 #include "block_reader.hpp"
 
 #include <fcntl.h>
+#include <poll.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -10,33 +11,51 @@
 
 namespace gcwindow {
 
+namespace {
+
+// Whether a call that failed with this errno should just be made again: an
+// interrupted call, or a non-blocking input (as some job runners leave standard
+// input) that has nothing yet, once poll() says it has.
+bool worthRetrying(int error, int fd) {
+    if (error == EINTR) return true;
+    if (error != EAGAIN && error != EWOULDBLOCK) return false;
+    pollfd ready{.fd = fd, .events = POLLIN, .revents = 0};
+    int polled = 0;
+    do {
+        polled = poll(&ready, 1, -1);
+    } while (polled < 0 && (errno == EINTR || errno == EAGAIN));
+    return polled > 0;
+}
+
+}  // namespace
+
 std::span<const unsigned char> BlockReader::read(std::size_t limit) {
     if (atEnd_) return {};
     const std::size_t wanted = std::min(limit, buffer_.size());
     ssize_t got = 0;
     do {
         got = ::read(fd_, buffer_.data(), wanted);
-    } while (got < 0 && errno == EINTR);
-    // A read error ends the input just as its end does.
+    } while (got < 0 && worthRetrying(errno, fd_));
     if (got <= 0) {
         atEnd_ = true;
+        failed_ = got < 0;
         return {};
     }
     return buffer_.first(static_cast<std::size_t>(got));
 }
 
+// The answer is already out when this runs, so a read that fails here only
+// ends the drain early.
 void BlockReader::drain() {
-    struct stat kind {};
-    if (atEnd_ || fstat(fd_, &kind) != 0) return;
-    if (!S_ISFIFO(kind.st_mode) && !S_ISSOCK(kind.st_mode)) return;
-    if (spliceToNull()) return;
+    if (atEnd_ || (!S_ISFIFO(kind_) && !S_ISSOCK(kind_))) return;
+    if (S_ISFIFO(kind_) && spliceToNull()) return;
     while (!read(buffer_.size()).empty()) {
     }
 }
 
 // Moves the rest of a pipe into /dev/null inside the kernel, never copying
-// it through the buffer. False where splice cannot be used (a socket is not
-// a pipe), and the caller reads instead.
+// it through the buffer. False where splice cannot be used or fails, and the
+// caller reads the rest instead.
 bool BlockReader::spliceToNull() {
     // A pipe of the largest size any user may ask for (Linux's default
     // pipe-max-size): the writer wakes us a sixteenth as often. Refusal is harmless.
@@ -46,7 +65,7 @@ bool BlockReader::spliceToNull() {
     ssize_t moved = 0;
     do {
         moved = splice(fd_, nullptr, sink, nullptr, INT_MAX, SPLICE_F_MOVE);
-    } while (moved > 0 || (moved < 0 && errno == EINTR));
+    } while (moved > 0 || (moved < 0 && worthRetrying(errno, fd_)));
     close(sink);
     atEnd_ = moved == 0;
     return atEnd_;

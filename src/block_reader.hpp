@@ -1,5 +1,7 @@
 #pragma once
 
+#include <sys/types.h>
+
 #include <cstddef>
 #include <span>
 
@@ -9,11 +11,14 @@ namespace gcwindow {
 // stays the buffer's size whatever the length of the input.
 class BlockReader {
   public:
-    BlockReader(int fd, std::span<unsigned char> buffer) : fd_(fd), buffer_(buffer) {}
+    // `kind` is the input's file type (st_mode), learnt when it was opened.
+    BlockReader(int fd, mode_t kind, std::span<unsigned char> buffer) : fd_(fd), kind_(kind), buffer_(buffer) {}
 
     // The next bytes of the input, at most `limit` of them. Empty once the
-    // input has ended or a read has failed, and from then on.
+    // input has ended or a read has failed, and from then on; failed() tells
+    // which. An input with nothing to read yet (non-blocking) is waited for.
     std::span<const unsigned char> read(std::size_t limit);
+    bool failed() const { return failed_; }
 
     // Reads a pipe or socket to its end, so that the process writing into it
     // is never cut off. A regular file or a device is left alone: nobody can
@@ -24,8 +29,10 @@ class BlockReader {
     bool spliceToNull();
 
     int fd_;
+    mode_t kind_;
     std::span<unsigned char> buffer_;
     bool atEnd_ = false;
+    bool failed_ = false;
 };
 
 }  // namespace gcwindow

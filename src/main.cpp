@@ -33,25 +33,49 @@ struct FileIdentity {
 
 FileIdentity identityOf(const struct stat& status) { return {status.st_dev, status.st_ino}; }
 
-// A directory opens on Linux, but every read of it fails, so it is refused
-// like a missing file rather than measured as if it held data.
-int openInput(const char* path) {
-    const int fd = open(path, O_RDONLY | O_CLOEXEC);
-    struct stat status {};
-    if (fd >= 0 && fstat(fd, &status) == 0 && S_ISDIR(status.st_mode)) {
-        close(fd);
-        return -1;
-    }
-    return fd;
-}
+// The input as opened: what main needs to read it, and to keep the output
+// from ever being it.
+struct Input {
+    int fd = -1;  // -1 when it is not to be read
+    mode_t kind = 0;
+    std::optional<FileIdentity> identity;  // the file the path names, if it names one
+    bool identityUnknown = false;          // whether it does could not be learnt
+};
 
-// Even an input that would not open is looked up, so that a file we may not
-// read is still never emptied by being named as the output too.
-std::optional<FileIdentity> inputIdentity(int inputFd, const char* path) {
+// Errors of stat() that say the path names no file at all, so no output
+// can be that file.
+bool namesNoFile(int error) { return error == ENOENT || error == ENOTDIR || error == ENAMETOOLONG || error == ELOOP; }
+
+// A directory opens on Linux, but every read of it fails, so it is refused
+// like a missing file rather than measured as if it held data. Even an input
+// that would not open is looked up, so that a file we may not read is still
+// never emptied by being named as the output too; and where the file cannot
+// be identified, it is not read and the output is left alone.
+Input openInput(const char* path) {
+    Input input;
     struct stat status {};
-    const int found = inputFd >= 0 ? fstat(inputFd, &status) : stat(path, &status);
-    if (found != 0) return std::nullopt;
-    return identityOf(status);
+    const int fd = open(path, O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+        if (stat(path, &status) == 0) {
+            input.identity = identityOf(status);
+        } else {
+            input.identityUnknown = !namesNoFile(errno);
+        }
+        return input;
+    }
+    if (fstat(fd, &status) != 0) {
+        close(fd);
+        input.identityUnknown = true;
+        return input;
+    }
+    input.identity = identityOf(status);
+    if (S_ISDIR(status.st_mode)) {
+        close(fd);
+        return input;
+    }
+    input.fd = fd;
+    input.kind = status.st_mode;
+    return input;
 }
 
 // Creates or empties the output, unless it is the input itself (the same
@@ -118,24 +142,28 @@ int main(int argc, char* argv[]) {
     const char* windowText = argv[argc - 2];
     const char* outputPath = argv[argc - 1];
 
-    const int inputFd = openInput(inputPath);
-    if (inputFd < 0) std::printf("Error! Could not open the first input file: %s\n", inputPath);
-    const int fout = openOutput(outputPath, inputIdentity(inputFd, inputPath));
+    const Input input = openInput(inputPath);
+    if (input.fd < 0) std::printf("Error! Could not open the first input file: %s\n", inputPath);
+    const int fout = input.identityUnknown ? -1 : openOutput(outputPath, input.identity);
     if (fout < 0) std::printf("Error! Could not open the output file: %s\n", outputPath);
     const std::int32_t runningWindow = parseWindow(windowText);
 
     // There is nothing to measure in an input that never opened.
-    if (inputFd < 0 && runningWindow > 0) return finish(1);
+    if (input.fd < 0 && runningWindow > 0) return finish(1);
 
     // Half of a 1 MiB L2 cache: each block is still cached when it is counted
     // right after the kernel copied it in. 512 KiB measured fastest of 64 KiB
     // to 1 MiB; mapping the file instead was five times slower.
     alignas(64) static unsigned char buffer[512 * 1024];
-    BlockReader ins(inputFd, buffer);
+    BlockReader ins(input.fd, input.kind, buffer);
     const gcwindow::FirstWindow window = gcwindow::measureFirstWindow(ins, runningWindow);
+    if (window.readFailed) {
+        std::printf("Error! Could not read the first input file: %s\n", inputPath);
+        return finish(1);
+    }
     std::fputs(gcwindow::resultLine(window.gcTot, runningWindow).c_str(), stdout);
     // The answer goes out before a slow writer is drained.
     std::fflush(stdout);
-    if (inputFd >= 0 && window.keepGoing) ins.drain();
+    if (input.fd >= 0 && window.keepGoing) ins.drain();
     return finish(0);
 }

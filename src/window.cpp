@@ -17,6 +17,8 @@ FirstWindow measureFirstWindow(BlockReader& ins, std::int32_t runningWindow) {
         const auto block = ins.read(unfilled);
         if (block.empty()) {
             window.keepGoing = false;
+            window.readFailed = ins.failed();
+            if (window.readFailed) return window;
             break;
         }
         window.gcTot += static_cast<std::int32_t>(countGc(block));

@@ -8,14 +8,17 @@
 namespace gcwindow {
 
 struct FirstWindow {
-    std::int32_t gcTot = 0;  // window positions that hold G, C, g or c
-    bool keepGoing = true;   // false once a read found the end of the input
+    std::int32_t gcTot = 0;   // window positions that hold G, C, g or c
+    bool keepGoing = true;    // false once a read found the end of the input
+    bool readFailed = false;  // a read inside the window failed: there is no answer
 };
 
 // Counts the GC bytes among the first `runningWindow` positions of `ins`.
 // Every byte is a position, line breaks included. When the input ends early,
 // each remaining position repeats its last byte; an empty input has none to
 // repeat, so its positions count as not GC. A window of 0 or less reads nothing.
+// A read that fails is never taken for the end: padding after it would print
+// a plausible wrong share.
 FirstWindow measureFirstWindow(BlockReader& ins, std::int32_t runningWindow);
 
 // The result line: the share taken in single precision, printed with "%f\n".

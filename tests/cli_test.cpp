@@ -32,6 +32,7 @@ const std::string usage =
 
 std::string inputError(const std::string& path) { return "Error! Could not open the first input file: " + path + "\n"; }
 std::string outputError(const std::string& path) { return "Error! Could not open the output file: " + path + "\n"; }
+std::string readError(const std::string& path) { return "Error! Could not read the first input file: " + path + "\n"; }
 
 std::string slurp(const fs::path& path) {
     std::ifstream in(path, std::ios::binary);
@@ -64,11 +65,27 @@ struct Redirect {
     int stdinFd = -1;             // taken over and closed by run(); /dev/null when -1
     std::string stdoutPath = {};  // captured into the outcome when empty
     bool stdoutClosed = false;
+    // A system call made to fail, as strace's -e inject=FAULT counts the
+    // calls on `faultPath`, such as "read:error=EIO:when=2".
+    std::string fault = {};
+    std::string faultPath = {};
 };
 
 // Runs gcwindow inside `dir` as "gcwindow OPERANDS...".
 Outcome run(const fs::path& dir, const std::vector<std::string>& operands, const Redirect& streams = {}) {
     std::vector<std::string> words{"gcwindow"};
+    if (!streams.fault.empty()) {
+        words = {"strace",
+                 "-f",
+                 "-qq",
+                 "-o",
+                 "/dev/null",
+                 "-P",
+                 (dir / streams.faultPath).string(),
+                 "-e",
+                 "inject=" + streams.fault,
+                 GCWINDOW_EXE};
+    }
     words.insert(words.end(), operands.begin(), operands.end());
     std::vector<char*> argv;
     for (std::string& word : words) argv.push_back(word.data());
@@ -86,7 +103,7 @@ Outcome run(const fs::path& dir, const std::vector<std::string>& operands, const
             _exit(126);
         }
         if (streams.stdoutClosed) close(1);
-        execv(GCWINDOW_EXE, argv.data());
+        execvp(streams.fault.empty() ? GCWINDOW_EXE : "strace", argv.data());
         _exit(127);
     }
     // Only the child may hold the read end, or a writer would never see the
@@ -133,6 +150,7 @@ struct Case {
     // Contents afterwards; std::nullopt where nothing may exist.
     std::vector<std::pair<std::string, std::optional<std::string>>> after = {};
     std::function<void(const fs::path&)> setup = {};
+    std::string fault = {};  // injected into the calls on the first operand, see Redirect
 };
 
 // Names the case in test listings instead of dumping its bytes.
@@ -146,7 +164,8 @@ TEST_P(Cli, PrintsExitsAndLeavesFilesAsDocumented) {
     for (const auto& [name, content] : c.files) put(scratch.dir / name, content);
     if (c.setup) c.setup(scratch.dir);
 
-    const Outcome outcome = run(scratch.dir, c.operands);
+    const Outcome outcome =
+        run(scratch.dir, c.operands, {.fault = c.fault, .faultPath = c.fault.empty() ? "" : c.operands.front()});
 
     EXPECT_EQ(outcome.out, c.out);
     EXPECT_EQ(outcome.status, c.status);
@@ -295,6 +314,16 @@ void fifoWriterClosesAtOnce(const fs::path& dir) {
     std::thread([fifo] { close(open(fifo.c_str(), O_WRONLY | O_CLOEXEC)); }).detach();
 }
 
+// Two blocks of the reader: A, then G. Padding after the first block would
+// print 0.000000.
+const std::string twoBlocks = std::string(600000, 'A') + std::string(600000, 'G');
+
+void fifoWriterSendsGgcc(const fs::path& dir) {
+    const fs::path fifo = dir / "fifo";
+    mkfifo(fifo.c_str(), 0600);
+    std::thread([fifo] { feed(open(fifo.c_str(), O_WRONLY | O_CLOEXEC), "GGCC", 1); }).detach();
+}
+
 // Each ends with its documented status and leaves the sequence as it was.
 // clang-format off
 const std::vector<Case> badInputs = {
@@ -326,6 +355,18 @@ const std::vector<Case> badInputs = {
          .out = outputError("folder") + "0.800000\n", .after = {{"seq", gc5}}, .setup = makeDir},
     Case{.name = "TenThousandDigitWindow", .files = {{"seq", "CA"}}, .operands = {"seq", std::string(10000, '9'), "out"},
          .out = "0.000000\n", .after = {{"seq", "CA"}}},
+    Case{.name = "ProcSelfMemCannotBeRead", .operands = {"/proc/self/mem", "4", "out"},
+         .out = readError("/proc/self/mem"), .status = 1, .after = {{"out", ""}}},
+    Case{.name = "ReadFailsInsideTheWindow", .files = {{"seq", twoBlocks}}, .operands = {"seq", "1200000", "out"},
+         .out = readError("seq"), .status = 1, .after = {{"seq", twoBlocks}, {"out", ""}},
+         .fault = "read:error=EIO:when=2"},
+    Case{.name = "ReadFailsWherePaddingStarts", .files = {{"seq", "GC"}}, .operands = {"seq", "10", "out"},
+         .out = readError("seq"), .status = 1, .after = {{"seq", "GC"}}, .fault = "read:error=ENOTCONN:when=2"},
+    Case{.name = "NothingToReadYetIsWaitedFor", .operands = {"fifo", "4", "out"}, .out = "1.000000\n",
+         .setup = fifoWriterSendsGgcc, .fault = "read:error=EAGAIN:when=1"},
+    Case{.name = "UnidentifiedInputLeavesOutputAlone", .files = {{"seq", lambdaStart}}, .operands = {"seq", "4", "seq"},
+         .out = inputError("seq") + outputError("seq"), .status = 1, .after = {{"seq", lambdaStart}},
+         .fault = "%%stat:error=EIO:when=1"},
     Case{.name = "SymlinkOutputKeepsInput", .files = {{"seq", lambdaStart}}, .operands = {"seq", "4", "alias"},
          .out = outputError("alias") + "1.000000\n", .after = {{"seq", lambdaStart}}, .setup = symLink},
 };

@@ -4,6 +4,7 @@
 // measure run through the real block reader, for tests to compare.
 
 #include <sys/mman.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdint>
@@ -50,7 +51,7 @@ inline Measured measure(std::string_view input, std::int32_t window, std::size_t
         std::abort();
     }
     std::vector<unsigned char> buffer(blockSize);
-    gcwindow::BlockReader ins(fd, buffer);
+    gcwindow::BlockReader ins(fd, S_IFREG, buffer);
     const gcwindow::FirstWindow measured = gcwindow::measureFirstWindow(ins, window);
     close(fd);
     return {gcwindow::resultLine(measured.gcTot, window), measured.keepGoing};
