@@ -1,5 +1,10 @@
 #include "gc_count_x86.hpp"
 
+// The vector kernels need x86-64 (SSE2 is part of its baseline, and the
+// sums are taken as 64-bit lanes); elsewhere this file is empty and the
+// plain loop counts.
+#if defined(__x86_64__)
+
 #include <immintrin.h>
 
 #include <algorithm>
@@ -71,3 +76,5 @@ __attribute__((target("avx512bw,popcnt"))) std::size_t countGcAvx512(std::span<c
 }
 
 }  // namespace gcwindow
+
+#endif

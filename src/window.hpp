@@ -22,7 +22,7 @@ struct FirstWindow {
 FirstWindow measureFirstWindow(BlockReader& ins, std::int32_t runningWindow);
 
 // The result line: the share taken in single precision, printed with "%f\n".
-// A window of 0 gives "-nan", a negative window "-0.000000".
+// A window of 0 gives "-nan" on every target, a negative window "-0.000000".
 std::string resultLine(std::int32_t gcTot, std::int32_t runningWindow);
 
 }  // namespace gcwindow
