@@ -14,7 +14,9 @@
 #include <fstream>
 #include <functional>
 #include <optional>
+#include <sstream>
 #include <string>
+#include <string_view>
 #include <thread>
 #include <vector>
 
@@ -25,10 +27,13 @@ namespace fs = std::filesystem;
 // A writer into a pipe whose reader left must see EPIPE, not die of SIGPIPE.
 [[maybe_unused]] const auto sigpipeIgnored = std::signal(SIGPIPE, SIG_IGN);
 
-const std::string usage =
-    "Usage: gcwindow assemblyFile.fasta runningWindow output\n"
-    "Finds the running window GC content in a fasta file\n"
-    "Just sequence! No gene name/info!\n";
+// An emulator hands the tool the path it was given as its name.
+const std::string invokedAs = std::string_view(GCWINDOW_EMULATOR).empty() ? "gcwindow" : GCWINDOW_EXE;
+
+const std::string usage = "Usage: " + invokedAs +
+                          " assemblyFile.fasta runningWindow output\n"
+                          "Finds the running window GC content in a fasta file\n"
+                          "Just sequence! No gene name/info!\n";
 
 std::string inputError(const std::string& path) { return "Error! Could not open the first input file: " + path + "\n"; }
 std::string outputError(const std::string& path) { return "Error! Could not open the output file: " + path + "\n"; }
@@ -71,21 +76,32 @@ struct Redirect {
     std::string faultPath = {};
 };
 
+// Words run in front of the tool: under a cross build the emulator
+// (CMAKE_CROSSCOMPILING_EMULATOR, its words joined by spaces).
+std::vector<std::string> emulator() {
+    std::vector<std::string> words;
+    std::istringstream text(GCWINDOW_EMULATOR);
+    for (std::string word; text >> word;) words.push_back(word);
+    return words;
+}
+
 // Runs gcwindow inside `dir` as "gcwindow OPERANDS...".
 Outcome run(const fs::path& dir, const std::vector<std::string>& operands, const Redirect& streams = {}) {
-    std::vector<std::string> words{"gcwindow"};
+    std::vector<std::string> words = emulator();
     if (!streams.fault.empty()) {
-        words = {"strace",
-                 "-f",
-                 "-qq",
-                 "-o",
-                 "/dev/null",
-                 "-P",
-                 (dir / streams.faultPath).string(),
-                 "-e",
-                 "inject=" + streams.fault,
-                 GCWINDOW_EXE};
+        const std::vector<std::string> strace{"strace",
+                                              "-f",
+                                              "-qq",
+                                              "-o",
+                                              "/dev/null",
+                                              "-P",
+                                              (dir / streams.faultPath).string(),
+                                              "-e",
+                                              "inject=" + streams.fault};
+        words.insert(words.begin(), strace.begin(), strace.end());
     }
+    const std::string program = words.empty() ? GCWINDOW_EXE : words.front();
+    words.push_back(words.empty() ? invokedAs : GCWINDOW_EXE);
     words.insert(words.end(), operands.begin(), operands.end());
     std::vector<char*> argv;
     for (std::string& word : words) argv.push_back(word.data());
@@ -103,7 +119,7 @@ Outcome run(const fs::path& dir, const std::vector<std::string>& operands, const
             _exit(126);
         }
         if (streams.stdoutClosed) close(1);
-        execvp(streams.fault.empty() ? GCWINDOW_EXE : "strace", argv.data());
+        execvp(program.c_str(), argv.data());
         _exit(127);
     }
     // Only the child may hold the read end, or a writer would never see the
@@ -324,6 +340,13 @@ void fifoWriterSendsGgcc(const fs::path& dir) {
     std::thread([fifo] { feed(open(fifo.c_str(), O_WRONLY | O_CLOEXEC), "GGCC", 1); }).detach();
 }
 
+// GGCC, then zeros to 3 GiB, taking no disk: past 2 GiB a 32-bit build
+// without 64-bit file offsets cannot even open it.
+void sparseFileOver2GiB(const fs::path& dir) {
+    put(dir / "big", "GGCC");
+    fs::resize_file(dir / "big", std::uintmax_t{3} << 30);
+}
+
 // Each ends with its documented status and leaves the sequence as it was.
 // clang-format off
 const std::vector<Case> badInputs = {
@@ -350,6 +373,8 @@ const std::vector<Case> badInputs = {
     Case{.name = "FifoWriterClosesAtOnce", .operands = {"fifo", "5", "out"}, .out = "0.000000\n",
          .setup = fifoWriterClosesAtOnce},
     Case{.name = "DevNull", .operands = {"/dev/null", "5", "out"}, .out = "0.000000\n"},
+    Case{.name = "SparseFileOver2GiB", .operands = {"big", "8", "out"}, .out = "0.500000\n",
+         .setup = sparseFileOver2GiB},
     Case{.name = "DevZeroIsNotDrained", .operands = {"/dev/zero", "10", "out"}, .out = "0.000000\n"},
     Case{.name = "OutputIsDirectory", .files = {{"seq", gc5}}, .operands = {"seq", "5", "folder"},
          .out = outputError("folder") + "0.800000\n", .after = {{"seq", gc5}}, .setup = makeDir},

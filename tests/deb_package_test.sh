@@ -1,21 +1,43 @@
 #!/bin/sh
 # Makes the .deb from a build folder, unpacks it with dpkg-deb, and runs the
-# unpacked program on the sample sequence.
-#   deb_package_test.sh BUILD_DIR VERSION SAMPLE
+# unpacked program on the sample sequence, through the emulator if one is given.
+#   deb_package_test.sh BUILD_DIR VERSION SAMPLE [EMULATOR...]
 set -eu
 build=$1 version=$2 sample=$3
+shift 3
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 
 (cd "$build" && cpack -G DEB -B "$work/package" >/dev/null)
 deb=$(echo "$work"/package/gcwindow_*.deb)
 dpkg-deb -x "$deb" "$work/root"
+program=$work/root/usr/bin/gcwindow
+
+# The Debian architecture the binary was built for, read off its ELF header:
+# the machine (bytes 18-19, in the file's own byte order) and the word size.
+elfArchitecture() {
+  set -- $(od -An -tu1 -j4 -N16 "$1")
+  class=$1 order=$2
+  shift 14
+  machine=$(( order == 1 ? $1 + 256 * $2 : 256 * $1 + $2 ))
+  case "$machine/$class/$order" in
+    62/2/1) echo amd64 ;;
+    3/1/1) echo i386 ;;
+    183/2/1) echo arm64 ;;
+    40/1/1) echo armhf ;;
+    21/2/1) echo ppc64el ;;
+    22/2/2) echo s390x ;;
+    243/2/1) echo riscv64 ;;
+    *) echo "unknown ELF machine $machine/$class/$order" ;;
+  esac
+}
 
 fail() { echo "$*" >&2; exit 1; }
 [ "$(dpkg-deb -f "$deb" Package)" = gcwindow ] || fail "package name"
 [ "$(dpkg-deb -f "$deb" Version)" = "$version" ] || fail "version is not $version"
-[ "$(dpkg-deb -f "$deb" Architecture)" = "$(dpkg --print-architecture)" ] || fail "architecture"
+architecture=$(dpkg-deb -f "$deb" Architecture)
+[ "$architecture" = "$(elfArchitecture "$program")" ] || fail "architecture $architecture for a $(elfArchitecture "$program") binary"
 [ -n "$(dpkg-deb -f "$deb" Maintainer)" ] || fail "no maintainer"
 [ -f "$work/root/usr/share/man/man1/gcwindow.1" ] || fail "no man page"
 grep -q "gcwindow $version" "$work/root/usr/share/man/man1/gcwindow.1" || fail "man page without the version"
-[ "$("$work/root/usr/bin/gcwindow" "$sample" 1000 /dev/null)" = 0.516000 ] || fail "wrong result"
+[ "$("$@" "$program" "$sample" 1000 /dev/null)" = 0.516000 ] || fail "wrong result"

@@ -51,7 +51,8 @@ for scenario in "${scenarios[@]}"; do
   trace=(-o log "${extraInject[@]}")
   gcw "$input" "${operands[@]}" > expected 2>/dev/null || true
   # Start-up ends where main first asks whether standard output is open.
-  start=$(grep -n -m1 'fcntl(1, F_GETFD' log | cut -d: -f1)
+  start=$(grep -n -m1 -E 'fcntl(64)?\(1, F_GETFD' log | cut -d: -f1 || true)
+  [[ -n $start ]] || { echo "no end of start-up in the trace of $name"; exit 1; }
   declare -A before=() after=()
   while read -r call; do before[$call]=$((${before[$call]:-0} + 1)); done \
     < <(head -n $((start - 1)) log | sed -E 's/^[0-9]+ +([a-z0-9_]+)\(.*/\1/')
