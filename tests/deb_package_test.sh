@@ -38,6 +38,8 @@ fail() { echo "$*" >&2; exit 1; }
 architecture=$(dpkg-deb -f "$deb" Architecture)
 [ "$architecture" = "$(elfArchitecture "$program")" ] || fail "architecture $architecture for a $(elfArchitecture "$program") binary"
 [ -n "$(dpkg-deb -f "$deb" Maintainer)" ] || fail "no maintainer"
-[ -f "$work/root/usr/share/man/man1/gcwindow.1" ] || fail "no man page"
-grep -q "gcwindow $version" "$work/root/usr/share/man/man1/gcwindow.1" || fail "man page without the version"
+doc=$work/root/usr/share/doc/gcwindow
+gzip -dc "$work/root/usr/share/man/man1/gcwindow.1.gz" | grep -q "gcwindow $version" || fail "no man page of $version"
+gzip -dc "$doc/changelog.gz" | head -n 1 | grep -q "^gcwindow ($version)" || fail "changelog does not start at $version"
+grep -q '^License: Expat$' "$doc/copyright" || fail "copyright file without the licence"
 [ "$("$@" "$program" "$sample" 1000 /dev/null)" = 0.516000 ] || fail "wrong result"
