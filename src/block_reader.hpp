@@ -3,21 +3,42 @@
 #include <sys/types.h>
 
 #include <cstddef>
+#include <cstdint>
+#include <optional>
 #include <span>
 
 namespace gcwindow {
 
-// Reads a file descriptor in blocks through one caller-owned buffer, so memory
-// stays the buffer's size whatever the length of the input.
+// The GC bytes among the next bytes of an input.
+struct Counted {
+    std::size_t bytes = 0;  // 0 once the input has ended or failed
+    std::size_t gc = 0;
+    unsigned char last = 0;  // the last of them, when there are any
+};
+
+// Counts the bytes of a mapped file in place. Nothing, instead of a SIGBUS
+// that would kill the process, where the file beneath has shrunk (another
+// process truncated it) or a page cannot be read in.
+std::optional<Counted> countMapped(std::span<const unsigned char> bytes);
+
+// Reads a file descriptor in blocks and counts their GC bytes, in memory that
+// stays the same whatever the length of the input: one caller-owned buffer,
+// and for a long stretch of a regular file, one mapped chunk at a time.
 class BlockReader {
   public:
-    // `kind` is the input's file type (st_mode), learnt when it was opened.
-    BlockReader(int fd, mode_t kind, std::span<unsigned char> buffer) : fd_(fd), kind_(kind), buffer_(buffer) {}
+    // How a regular file's bytes reach the count. `choose` times both ways
+    // on the first chunks and keeps the faster; the others are for tests.
+    enum class Way { choose, map, copy };
 
-    // The next bytes of the input, at most `limit` of them. Empty once the
-    // input has ended or a read has failed, and from then on; failed() tells
-    // which. An input with nothing to read yet (non-blocking) is waited for.
-    std::span<const unsigned char> read(std::size_t limit);
+    // `kind` is the input's file type (st_mode), learnt when it was opened.
+    BlockReader(int fd, mode_t kind, std::span<unsigned char> buffer, Way way = Way::choose,
+                std::size_t chunk = std::size_t{8} << 20);
+
+    // Counts the next bytes of the input, at most `limit` of them. Nothing
+    // once the input has ended or a read has failed, and from then on;
+    // failed() tells which. An input with nothing to read yet (non-blocking)
+    // is waited for.
+    Counted countNext(std::size_t limit);
     bool failed() const { return failed_; }
 
     // Reads a pipe or socket to its end, so that the process writing into it
@@ -26,11 +47,19 @@ class BlockReader {
     void drain();
 
   private:
+    std::span<const unsigned char> read(std::size_t limit);
+    Counted copyAndCount(std::size_t limit);
+    Counted mapAndCount(std::size_t limit);
     bool spliceToNull();
 
     int fd_;
     mode_t kind_;
     std::span<unsigned char> buffer_;
+    Way way_;
+    std::size_t chunk_;
+    std::uint64_t position_ = 0;                  // bytes of the input counted so far
+    std::uint64_t trialNanoseconds_[2] = {0, 0};  // mapped, copied
+    int trialChunks_ = 0;
     bool atEnd_ = false;
     bool failed_ = false;
 };

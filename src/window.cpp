@@ -14,16 +14,16 @@ FirstWindow measureFirstWindow(BlockReader& ins, std::int32_t runningWindow) {
     auto unfilled = static_cast<std::size_t>(runningWindow);
     std::optional<unsigned char> base;
     while (unfilled > 0) {
-        const auto block = ins.read(unfilled);
-        if (block.empty()) {
+        const Counted counted = ins.countNext(unfilled);
+        if (counted.bytes == 0) {
             window.keepGoing = false;
             window.readFailed = ins.failed();
             if (window.readFailed) return window;
             break;
         }
-        window.gcTot += static_cast<std::int32_t>(countGc(block));
-        base = block.back();
-        unfilled -= block.size();
+        window.gcTot += static_cast<std::int32_t>(counted.gc);
+        base = counted.last;
+        unfilled -= counted.bytes;
     }
     // Positions past the end repeat the last byte, all in one step: a window
     // of two billion over a two-byte file costs no more than one of two.

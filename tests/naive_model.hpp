@@ -48,15 +48,16 @@ struct Measured {
 };
 
 // gcwindow's measure over `input` held in a memory file, read in blocks of
-// `blockSize` bytes.
-inline Measured measure(std::string_view input, std::int32_t window, std::size_t blockSize) {
+// `blockSize` bytes, or mapped in chunks of that size.
+inline Measured measure(std::string_view input, std::int32_t window, std::size_t blockSize,
+                        gcwindow::BlockReader::Way way = gcwindow::BlockReader::Way::copy) {
     const int fd = memfd_create("input", MFD_CLOEXEC);
     if (fd < 0 || write(fd, input.data(), input.size()) != static_cast<ssize_t>(input.size()) ||
         lseek(fd, 0, SEEK_SET) != 0) {
         std::abort();
     }
     std::vector<unsigned char> buffer(blockSize);
-    gcwindow::BlockReader ins(fd, S_IFREG, buffer);
+    gcwindow::BlockReader ins(fd, S_IFREG, buffer, way, blockSize);
     const gcwindow::FirstWindow measured = gcwindow::measureFirstWindow(ins, window);
     close(fd);
     return {gcwindow::resultLine(measured.gcTot, window), measured.keepGoing};
