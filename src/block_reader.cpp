@@ -75,11 +75,12 @@ BlockReader::BlockReader(int fd, mode_t kind, std::span<unsigned char> buffer, W
     : fd_(fd), kind_(kind), buffer_(buffer), way_(S_ISREG(kind) ? way : Way::copy), chunk_(chunk) {}
 
 // Counting a mapped chunk in place spares the copy that read() makes, and
-// wins by half where the page cache holds the file in large folios (written
-// in large pieces, or read back from disk); over 4 KiB pages, mapping costs
-// more than the copy. Nothing tells a program how its file's pages are held,
-// so the first chunks are counted both ways in turn, timed, and the faster
-// way counts the rest. A window too short for the trial to pay is read.
+// saves up to half the time where the page cache holds the file in large
+// folios (written in large pieces, or read back from disk); over 4 KiB pages
+// mapping can cost more than the copy, depending on the machine. Nothing
+// tells a program how its file's pages are held, so the first chunks are
+// counted both ways in turn, timed, and the faster way counts the rest. A
+// window too short for the trial to pay is read.
 Counted BlockReader::countNext(std::size_t limit) {
     if (atEnd_) return {};
     constexpr int trialChunks = 4;
@@ -97,7 +98,6 @@ Counted BlockReader::countNext(std::size_t limit) {
     }
     trialNanoseconds_[mapped ? 0 : 1] += nanosecondsSince(start);
     if (++trialChunks_ == trialChunks) way_ = trialNanoseconds_[0] < trialNanoseconds_[1] ? Way::map : Way::copy;
-    if (counted.bytes == 0 && !atEnd_) return countNext(limit);  // a mapped chunk found the end: read() says how
     return counted;
 }
 
