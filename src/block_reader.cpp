@@ -60,13 +60,17 @@ std::optional<Counted> countMapped(std::span<const unsigned char> bytes) {
         return sigaction(SIGBUS, &action, nullptr) == 0;
     }();
     if (!handled || bytes.empty()) return std::nullopt;
+    // Held in statics, which a jump back cannot leave stale, as it may a
+    // local kept in a register.
     static sigjmp_buf jump;
+    static std::span<const unsigned char> counting;
+    counting = bytes;
     if (sigsetjmp(jump, 1) != 0) {
         countingMapped = nullptr;
         return std::nullopt;
     }
     countingMapped = &jump;
-    const Counted counted{bytes.size(), countGc(bytes), bytes.back()};
+    const Counted counted{counting.size(), countGc(counting), counting.back()};
     countingMapped = nullptr;
     return counted;
 }
