@@ -61,18 +61,23 @@ __attribute__((target("avx2"))) std::size_t countGcAvx2(std::span<const unsigned
 }
 
 // AVX-512 compares into a 64-bit mask, one bit a byte, so a popcount counts
-// a whole vector with no lanes to overflow.
+// a whole vector with no lanes to overflow. Two vectors a step, into two
+// totals: with one, each step waits on the last one's add, and the count
+// runs at half the speed.
 __attribute__((target("avx512bw,popcnt"))) std::size_t countGcAvx512(std::span<const unsigned char> bytes) {
     const unsigned char* next = bytes.data();
     const unsigned char* const end = next + bytes.size();
     const __m512i mask = _mm512_set1_epi8(static_cast<char>(0xDB));
     const __m512i gc = _mm512_set1_epi8(0x43);
-    std::size_t total = 0;
-    for (; end - next >= 64; next += 64) {
-        const __m512i block = _mm512_loadu_si512(next);
-        total += static_cast<std::size_t>(_mm_popcnt_u64(_mm512_cmpeq_epi8_mask(_mm512_and_si512(block, mask), gc)));
+    std::size_t even = 0;
+    std::size_t odd = 0;
+    for (; end - next >= 128; next += 128) {
+        const __m512i first = _mm512_loadu_si512(next);
+        const __m512i second = _mm512_loadu_si512(next + 64);
+        even += static_cast<std::size_t>(_mm_popcnt_u64(_mm512_cmpeq_epi8_mask(_mm512_and_si512(first, mask), gc)));
+        odd += static_cast<std::size_t>(_mm_popcnt_u64(_mm512_cmpeq_epi8_mask(_mm512_and_si512(second, mask), gc)));
     }
-    return total + countGcPortable({next, end});
+    return even + odd + countGcPortable({next, end});
 }
 
 }  // namespace gcwindow
