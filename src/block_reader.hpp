@@ -23,7 +23,8 @@ std::optional<Counted> countMapped(std::span<const unsigned char> bytes);
 
 // Reads a file descriptor in blocks and counts their GC bytes, in memory that
 // stays the same whatever the length of the input: one caller-owned buffer,
-// and for a long stretch of a regular file, one mapped chunk at a time.
+// and for a long stretch of a regular file, counted by a few threads at once,
+// one block or one mapped chunk per thread.
 class BlockReader {
   public:
     // How a regular file's bytes reach the count. `choose` times both ways
@@ -32,7 +33,7 @@ class BlockReader {
 
     // `kind` is the input's file type (st_mode), learnt when it was opened.
     BlockReader(int fd, mode_t kind, std::span<unsigned char> buffer, Way way = Way::choose,
-                std::size_t chunk = std::size_t{8} << 20);
+                std::size_t chunk = std::size_t{2} << 20);
 
     // Counts the next bytes of the input, at most `limit` of them. Nothing
     // once the input has ended or a read has failed, and from then on;
@@ -49,6 +50,10 @@ class BlockReader {
   private:
     std::span<const unsigned char> read(std::size_t limit);
     Counted copyAndCount(std::size_t limit);
+    Counted countAll(Way way, std::size_t limit);
+    struct Stretch;
+    Counted countInParallel(std::size_t limit);
+    void countPieces(Stretch& stretch);
     Counted mapAndCount(std::size_t limit);
     bool spliceToNull();
 
@@ -60,6 +65,7 @@ class BlockReader {
     std::uint64_t position_ = 0;                  // bytes of the input counted so far
     std::uint64_t trialNanoseconds_[2] = {0, 0};  // mapped, copied
     int trialChunks_ = 0;
+    bool splits_ = true;  // whether a long stretch may still be counted in parallel
     bool atEnd_ = false;
     bool failed_ = false;
 };

@@ -153,8 +153,9 @@ int main(int argc, char* argv[]) {
 
     // Half of a 1 MiB L2 cache: each block is still cached when it is counted
     // right after the kernel copied it in. 512 KiB measured fastest of 64 KiB
-    // to 1 MiB. Long windows of regular files may be counted in place
-    // instead, where the reader finds that faster.
+    // to 1 MiB. Long windows of regular files are counted by several
+    // threads, each with a block of this size, or in place where the reader
+    // finds that faster.
     alignas(64) static unsigned char buffer[512 * 1024];
     BlockReader ins(input.fd, input.kind, buffer);
     const gcwindow::FirstWindow window = gcwindow::measureFirstWindow(ins, runningWindow);
