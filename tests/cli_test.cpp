@@ -347,6 +347,9 @@ void sparseFileOver2GiB(const fs::path& dir) {
     fs::resize_file(dir / "big", std::uintmax_t{3} << 30);
 }
 
+// 20 MiB of A, then 20 MiB of G: long enough for several threads to count it.
+void longHalfGc(const fs::path& dir) { put(dir / "long", std::string(20 << 20, 'A') + std::string(20 << 20, 'G')); }
+
 // Each ends with its documented status and leaves the sequence as it was.
 // clang-format off
 const std::vector<Case> badInputs = {
@@ -387,6 +390,10 @@ const std::vector<Case> badInputs = {
          .fault = "pread64:error=EIO:when=2"},
     Case{.name = "ReadFailsWherePaddingStarts", .files = {{"seq", "GC"}}, .operands = {"seq", "10", "out"},
          .out = readError("seq"), .status = 1, .after = {{"seq", "GC"}}, .fault = "pread64:error=ENOTCONN:when=2"},
+    Case{.name = "ShortReadInParallelIsCountedAgainInOrder", .operands = {"long", "41943040", "out"},
+         .out = "0.500000\n", .setup = longHalfGc, .fault = "pread64:retval=0:when=6"},
+    Case{.name = "ReadFailsInParallel", .operands = {"long", "41943040", "out"}, .out = readError("long"),
+         .status = 1, .after = {{"out", ""}}, .setup = longHalfGc, .fault = "pread64:error=EIO:when=6"},
     Case{.name = "NothingToReadYetIsWaitedFor", .operands = {"fifo", "4", "out"}, .out = "1.000000\n",
          .setup = fifoWriterSendsGgcc, .fault = "read:error=EAGAIN:when=1"},
     Case{.name = "UnidentifiedInputLeavesOutputAlone", .files = {{"seq", lambdaStart}}, .operands = {"seq", "4", "seq"},

@@ -13,13 +13,15 @@ cd "$work"
 errors=(EIO EINTR EAGAIN ENOMEM ENOSPC EBADF ENOTCONN EACCES EFBIG EPIPE)
 head -c 1500000 < <(yes ACGTTGCAACG | tr -d '\n') > blocks.seq
 printf GCA > short.seq
+head -c 34603008 < <(yes ACGTTGCAACG | tr -d '\n') > long.seq
 cp short.seq same.seq
 mkdir folder
-mkdir pristine && cp blocks.seq short.seq same.seq pristine/
+mkdir pristine && cp blocks.seq short.seq same.seq long.seq pristine/
 
 # NAME|STANDARD INPUT|EXTRA FAULT|OPERANDS
 scenarios=(
   "several blocks|/dev/null||blocks.seq 1200000 out"
+  "several threads|/dev/null||long.seq 34603008 out"
   "padded window|/dev/null||short.seq 10 out"
   "pipe, spliced|pipe||/dev/stdin 100 out"
   "pipe, splice refused|pipe|splice:error=EINVAL|/dev/stdin 100 out"
@@ -78,7 +80,7 @@ for scenario in "${scenarios[@]}"; do
         elif ((status == 0)) && [[ "$(answer out.txt)" != "$(answer expected)" ]]; then
           problem="status 0 with $(tr '\n' '/' < out.txt) where the answer is $(tr '\n' '/' < expected)"
         fi
-        for file in blocks.seq short.seq same.seq; do
+        for file in blocks.seq short.seq same.seq long.seq; do
           cmp -s "$file" "pristine/$file" || { problem="changed $file"; cp "pristine/$file" .; }
         done
         if [[ -n $problem ]]; then

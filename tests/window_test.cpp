@@ -47,14 +47,16 @@ TEST(FirstWindow, MatchesNaiveModelAcrossBlockEdges) {
         Way way;
     };
     // Mapped chunks start inside pages and end short of them; the trial
-    // switches ways after four chunks.
-    constexpr std::array<Reading, 8> readings{{{1, Way::copy},
+    // switches ways after five chunks; windows of 16 chunks or more are
+    // counted by several threads, a piece each in turn.
+    constexpr std::array<Reading, 9> readings{{{1, Way::copy},
                                                {3, Way::copy},
                                                {64, Way::copy},
                                                {4096, Way::copy},
                                                {1, Way::map},
                                                {1000, Way::map},
                                                {4096, Way::map},
+                                               {16, Way::map},
                                                {7, Way::choose}}};
     std::mt19937 random(20261208);
     for (int trial = 0; trial < 3000; ++trial) {
