@@ -175,11 +175,16 @@ Counted BlockReader::countAll(Way way, std::size_t limit) {
 }
 
 // A long stretch of a file, cut in pieces that the counting threads take in
-// turn, each as soon as it is done with the last.
+// turn, each as soon as it is done with the last. Each piece is a sixth of
+// what is left (with three threads), and at least `piece`: long runs at first,
+// which a disk reads ahead well, then short ones, so that the threads end
+// together. Equal 16 MiB pieces took 1.01 to 1.14 of cat's time on a file
+// evicted from the cache, these 0.88 to 1.08, and 0.47 against 0.45 cached.
 struct BlockReader::Stretch {
     std::uint64_t start;
     std::uint64_t length;
-    std::size_t piece;
+    std::size_t piece;  // the shortest
+    unsigned threads;
     std::atomic<std::uint64_t> taken{0};
     std::atomic<Way> way{Way::copy};      // the trial's choice, once it is made
     std::atomic<bool> shortPiece{false};  // the file shrank while it was read
@@ -206,7 +211,8 @@ Counted BlockReader::countInParallel(std::size_t limit) {
     if (blocks.empty()) return countNext(limit);
     Stretch stretch{.start = position_,
                     .length = std::min<std::uint64_t>(limit, static_cast<std::uint64_t>(status.st_size) - position_),
-                    .piece = 8 * chunk_};
+                    .piece = 8 * chunk_,
+                    .threads = threads};
     if (way_ != Way::choose) stretch.way = way_;
     std::vector<BlockReader> readers;
     readers.reserve(threads);
@@ -240,9 +246,16 @@ Counted BlockReader::countInParallel(std::size_t limit) {
 void BlockReader::countPieces(Stretch& stretch) {
     std::size_t gc = 0;
     while (!stretch.shortPiece && !stretch.failed) {
-        const std::uint64_t offset = stretch.taken.fetch_add(stretch.piece);
+        std::uint64_t offset = stretch.taken;
+        std::size_t length = 0;
+        do {
+            if (offset >= stretch.length) break;
+            const std::uint64_t rest = stretch.length - offset;
+            const std::uint64_t share =
+                std::max<std::uint64_t>(rest / (2 * stretch.threads) / chunk_ * chunk_, stretch.piece);
+            length = static_cast<std::size_t>(std::min(share, rest));
+        } while (!stretch.taken.compare_exchange_weak(offset, offset + length));
         if (offset >= stretch.length) break;
-        const auto length = static_cast<std::size_t>(std::min<std::uint64_t>(stretch.piece, stretch.length - offset));
         position_ = stretch.start + offset;
         const bool trying = way_ == Way::choose;
         const Counted counted = countAll(trying ? Way::choose : stretch.way.load(), length);
