@@ -174,6 +174,11 @@ Counted BlockReader::countAll(Way way, std::size_t limit) {
     return counted;
 }
 
+struct BlockReader::Piece {
+    std::uint64_t offset;  // from the stretch's start
+    std::size_t length;
+};
+
 // A long stretch of a file, cut in pieces that the counting threads take in
 // turn, each as soon as it is done with the last. Each piece is a sixth of
 // what is left (with three threads), and at least `piece`: long runs at first,
@@ -183,7 +188,8 @@ Counted BlockReader::countAll(Way way, std::size_t limit) {
 struct BlockReader::Stretch {
     std::uint64_t start;
     std::uint64_t length;
-    std::size_t piece;  // the shortest
+    std::size_t piece;  // the shortest, a whole number of chunks
+    std::size_t chunk;
     unsigned threads;
     std::atomic<std::uint64_t> taken{0};
     std::atomic<Way> way{Way::copy};      // the trial's choice, once it is made
@@ -191,6 +197,18 @@ struct BlockReader::Stretch {
     std::atomic<bool> failed{false};      // a read failed
     std::atomic<std::size_t> gc{0};
     std::atomic<unsigned char> last{0};
+
+    std::optional<Piece> take() {
+        std::uint64_t offset = taken;
+        std::size_t size = 0;
+        do {
+            if (offset >= length) return std::nullopt;
+            const std::uint64_t rest = length - offset;
+            size = static_cast<std::size_t>(
+                std::min(std::max<std::uint64_t>(rest / (2 * threads) / chunk * chunk, piece), rest));
+        } while (!taken.compare_exchange_weak(offset, offset + size));
+        return Piece{offset, size};
+    }
 };
 
 // One core copying from the page cache gets about two thirds of what memory
@@ -212,6 +230,7 @@ Counted BlockReader::countInParallel(std::size_t limit) {
     Stretch stretch{.start = position_,
                     .length = std::min<std::uint64_t>(limit, static_cast<std::uint64_t>(status.st_size) - position_),
                     .piece = 8 * chunk_,
+                    .chunk = chunk_,
                     .threads = threads};
     if (way_ != Way::choose) stretch.way = way_;
     std::vector<BlockReader> readers;
@@ -221,16 +240,20 @@ Counted BlockReader::countInParallel(std::size_t limit) {
                              thread == 0 ? way_ : Way::copy, chunk_);
         readers.back().splits_ = false;
     }
+    // The first thread takes the first piece before the others start, so
+    // that the trial runs where the mapped chunks start on 2 MiB boundaries.
+    const std::optional<Piece> first = stretch.take();
     std::vector<std::thread> helpers;
     helpers.reserve(threads);
     for (unsigned thread = 1; thread < threads; ++thread) {
         try {
-            helpers.emplace_back([&stretch, &reader = readers[thread]] { reader.countPieces(stretch); });
+            helpers.emplace_back(
+                [&stretch, &reader = readers[thread]] { reader.countPieces(stretch, stretch.take()); });
         } catch (const std::system_error&) {
             break;  // fewer threads take more pieces each
         }
     }
-    readers.front().countPieces(stretch);
+    readers.front().countPieces(stretch, first);
     for (std::thread& helper : helpers) helper.join();
     if (stretch.failed) {
         atEnd_ = failed_ = true;
@@ -241,31 +264,22 @@ Counted BlockReader::countInParallel(std::size_t limit) {
     return {static_cast<std::size_t>(stretch.length), stretch.gc, stretch.last};
 }
 
-// Takes pieces of `stretch` until there are none left, and counts each the
-// way the trial chose; the first thread runs the trial itself.
-void BlockReader::countPieces(Stretch& stretch) {
+// Counts `piece`, then takes more pieces of `stretch` until there are none
+// left or one came short or failed; each is counted the way the trial chose,
+// and the first thread runs the trial itself.
+void BlockReader::countPieces(Stretch& stretch, std::optional<Piece> piece) {
     std::size_t gc = 0;
-    while (!stretch.shortPiece && !stretch.failed) {
-        std::uint64_t offset = stretch.taken;
-        std::size_t length = 0;
-        do {
-            if (offset >= stretch.length) break;
-            const std::uint64_t rest = stretch.length - offset;
-            const std::uint64_t share =
-                std::max<std::uint64_t>(rest / (2 * stretch.threads) / chunk_ * chunk_, stretch.piece);
-            length = static_cast<std::size_t>(std::min(share, rest));
-        } while (!stretch.taken.compare_exchange_weak(offset, offset + length));
-        if (offset >= stretch.length) break;
-        position_ = stretch.start + offset;
+    for (; piece; piece = stretch.shortPiece || stretch.failed ? std::nullopt : stretch.take()) {
+        position_ = stretch.start + piece->offset;
         const bool trying = way_ == Way::choose;
-        const Counted counted = countAll(trying ? Way::choose : stretch.way.load(), length);
+        const Counted counted = countAll(trying ? Way::choose : stretch.way.load(), piece->length);
         if (trying && way_ != Way::choose) stretch.way = way_;
-        if (counted.bytes != length) {
+        if (counted.bytes != piece->length) {
             (failed_ ? stretch.failed : stretch.shortPiece) = true;
             break;
         }
         gc += counted.gc;
-        if (offset + length == stretch.length) stretch.last = counted.last;
+        if (piece->offset + piece->length == stretch.length) stretch.last = counted.last;
     }
     stretch.gc += gc;
 }

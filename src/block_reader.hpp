@@ -51,9 +51,10 @@ class BlockReader {
     std::span<const unsigned char> read(std::size_t limit);
     Counted copyAndCount(std::size_t limit);
     Counted countAll(Way way, std::size_t limit);
+    struct Piece;
     struct Stretch;
     Counted countInParallel(std::size_t limit);
-    void countPieces(Stretch& stretch);
+    void countPieces(Stretch& stretch, std::optional<Piece> piece);
     Counted mapAndCount(std::size_t limit);
     bool spliceToNull();
 
