@@ -76,7 +76,7 @@ class ThreadBlocks {
         mapping_ = mmap(nullptr, length_, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
         if (mapping_ == MAP_FAILED) return;
         const auto address = reinterpret_cast<std::uintptr_t>(mapping_);
-        auto* const aligned = reinterpret_cast<unsigned char*>((address + hugePage - 1) / hugePage * hugePage);
+        auto* const aligned = static_cast<unsigned char*>(mapping_) + (hugePage - address % hugePage) % hugePage;
 #if defined(MADV_HUGEPAGE)
         madvise(aligned, length_ - hugePage, MADV_HUGEPAGE);  // a refusal leaves small pages
 #endif
@@ -205,7 +205,7 @@ struct BlockReader::Stretch {
             if (offset >= length) return std::nullopt;
             const std::uint64_t rest = length - offset;
             size = static_cast<std::size_t>(
-                std::min(std::max<std::uint64_t>(rest / (2 * threads) / chunk * chunk, piece), rest));
+                std::min(std::max<std::uint64_t>(rest / (std::uint64_t{2} * threads) / chunk * chunk, piece), rest));
         } while (!taken.compare_exchange_weak(offset, offset + size));
         return Piece{offset, size};
     }
