@@ -151,12 +151,7 @@ int main(int argc, char* argv[]) {
     // There is nothing to measure in an input that never opened.
     if (input.fd < 0 && runningWindow > 0) return finish(1);
 
-    // Half of a 1 MiB L2 cache: each block is still cached when it is counted
-    // right after the kernel copied it in. 512 KiB measured fastest of 64 KiB
-    // to 1 MiB. Long windows of regular files are counted by several
-    // threads, each with a block of this size, or in place where the reader
-    // finds that faster.
-    alignas(64) static unsigned char buffer[512 * 1024];
+    alignas(64) static unsigned char buffer[gcwindow::blockBytes];
     BlockReader ins(input.fd, input.kind, buffer);
     const gcwindow::FirstWindow window = gcwindow::measureFirstWindow(ins, runningWindow);
     if (window.readFailed) {

@@ -7,24 +7,32 @@
 
 namespace gcwindow {
 
-FirstWindow measureFirstWindow(BlockReader& ins, std::int32_t runningWindow) {
+FirstWindow measureFirstWindow(BlockReader& ins, std::int32_t runningWindow, std::uint64_t shortest) {
     FirstWindow window;
     if (runningWindow <= 0) return window;
 
     auto unfilled = static_cast<std::size_t>(runningWindow);
     std::optional<unsigned char> base;
-    while (unfilled > 0) {
-        const Counted counted = ins.countNext(unfilled);
-        if (counted.bytes == 0) {
-            window.keepGoing = false;
-            window.readFailed = ins.failed();
-            if (window.readFailed) return window;
-            break;
-        }
+    const auto add = [&](const Counted& counted) {
         window.gcTot += static_cast<std::int32_t>(counted.gc);
         base = counted.last;
         unfilled -= counted.bytes;
+    };
+    // Threads count what they can of a long stretch at the file's start; the
+    // rest, or all of it where they could not, is read in order.
+    const ParallelCount parallel = countFileStart(ins.fd(), unfilled, ins.blockSize(), shortest);
+    if (parallel.outcome == Parallel::counted) {
+        add(parallel.counted);
+        ins.skip(parallel.counted.bytes);
     }
+    while (unfilled > 0 && parallel.outcome != Parallel::failed) {
+        const Counted counted = ins.countNext(unfilled);
+        if (counted.bytes == 0) break;
+        add(counted);
+    }
+    window.readFailed = parallel.outcome == Parallel::failed || ins.failed();
+    window.keepGoing = unfilled == 0;
+    if (window.readFailed) return window;
     // Positions past the end repeat the last byte, all in one step: a window
     // of two billion over a two-byte file costs no more than one of two.
     if (base && isGc(*base)) window.gcTot += static_cast<std::int32_t>(unfilled);

@@ -4,6 +4,7 @@
 #include <string>
 
 #include "block_reader.hpp"
+#include "parallel_count.hpp"
 
 namespace gcwindow {
 
@@ -18,8 +19,9 @@ struct FirstWindow {
 // each remaining position repeats its last byte; an empty input has none to
 // repeat, so its positions count as not GC. A window of 0 or less reads nothing.
 // A read that fails is never taken for the end: padding after it would print
-// a plausible wrong share.
-FirstWindow measureFirstWindow(BlockReader& ins, std::int32_t runningWindow);
+// a plausible wrong share. A long window of a regular file is counted in
+// several threads, in pieces of at least `shortest` bytes.
+FirstWindow measureFirstWindow(BlockReader& ins, std::int32_t runningWindow, std::uint64_t shortest = shortestPiece);
 
 // The result line: the share taken in single precision, printed with "%f\n".
 // A window of 0 gives "-nan" on every target, a negative window "-0.000000".

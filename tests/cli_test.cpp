@@ -4,10 +4,13 @@
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <poll.h>
+#include <sys/inotify.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <csignal>
 #include <filesystem>
@@ -350,6 +353,35 @@ void sparseFileOver2GiB(const fs::path& dir) {
 // 20 MiB of A, then 20 MiB of G: long enough for several threads to count it.
 void longHalfGc(const fs::path& dir) { put(dir / "long", std::string(20 << 20, 'A') + std::string(20 << 20, 'G')); }
 
+// 40 MiB of A but for 512 KiB of G at 512 KiB, which move to 16 MiB while the
+// tool reads: the new place is written first, then the old one, so a read
+// from start to end finds 512 KiB of G or more at any moment. The move starts
+// 300 ms after the first read; strace holds each thread's first read (of the
+// first block of its piece, at 0, 16 or 32 MiB) for 2 s. Threads that took
+// the block at 16 MiB from before the move and the one at 512 KiB from after
+// it would find no G at all.
+void gcMovesWhileRead(const fs::path& dir) {
+    const fs::path file = dir / "moving";
+    std::string bytes(40 << 20, 'A');
+    std::fill_n(bytes.begin() + (512 << 10), 512 << 10, 'G');
+    put(file, bytes);
+    const int watch = inotify_init1(IN_CLOEXEC);
+    inotify_add_watch(watch, file.c_str(), IN_ACCESS);
+    std::thread([watch, file] {
+        pollfd read{.fd = watch, .events = POLLIN, .revents = 0};
+        if (poll(&read, 1, 30000) == 1) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(300));
+            const int fd = open(file.c_str(), O_WRONLY | O_CLOEXEC);
+            const std::string g(512 << 10, 'G');
+            const std::string a(512 << 10, 'A');
+            EXPECT_EQ(pwrite(fd, g.data(), g.size(), 16 << 20), static_cast<ssize_t>(g.size()));
+            EXPECT_EQ(pwrite(fd, a.data(), a.size(), 512 << 10), static_cast<ssize_t>(a.size()));
+            close(fd);
+        }
+        close(watch);
+    }).detach();
+}
+
 // Each ends with its documented status and leaves the sequence as it was.
 // clang-format off
 const std::vector<Case> badInputs = {
@@ -395,6 +427,8 @@ const std::vector<Case> badInputs = {
     // order after it reads past the fault.
     Case{.name = "ShortReadInParallelIsCountedAgainInOrder", .operands = {"long", "41943040", "out"},
          .out = "0.500000\n", .setup = longHalfGc, .fault = "pread64:retval=0:when=6"},
+    Case{.name = "ChangedWhileCountedInParallelIsCountedAgainInOrder", .operands = {"moving", "41943040", "out"},
+         .out = "0.012500\n", .setup = gcMovesWhileRead, .fault = "pread64:delay_exit=2000000:when=1"},
     Case{.name = "ReadFailsInParallel", .operands = {"long", "41943040", "out"}, .out = readError("long"),
          .status = 1, .after = {{"out", ""}}, .setup = longHalfGc, .fault = "pread64:error=EIO:when=6"},
     Case{.name = "NothingToReadYetIsWaitedFor", .operands = {"fifo", "4", "out"}, .out = "1.000000\n",

@@ -1,8 +1,9 @@
 // libFuzzer target: arbitrary bytes and a window through the real block
 // reader, at several block sizes, against the naive model.
 //
-// Input layout: byte 0 picks how the window is chosen, byte 1 the block size,
-// bytes 2-5 a 32-bit number; the rest is the sequence.
+// Input layout: byte 0 picks how the window is chosen, byte 1 the block size
+// and whether several threads count, bytes 2-5 a 32-bit number; the rest is
+// the sequence.
 
 #include <array>
 #include <cstdint>
@@ -44,7 +45,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::string_view sequence(reinterpret_cast<const char*>(data + 6), size - 6);
     const std::int32_t window = chooseWindow(data[0], number, sequence.size());
 
-    const naive::Measured measured = naive::measure(sequence, window, blockSizes[data[1] % blockSizes.size()]);
+    constexpr std::array<std::uint64_t, 3> shortestPieces{1, 64, gcwindow::shortestPiece};
+    const naive::Measured measured =
+        naive::measure(sequence, window, blockSizes[data[1] % blockSizes.size()],
+                       shortestPieces[data[1] / blockSizes.size() % shortestPieces.size()]);
     const std::string expected = naive::resultLine(sequence, window);
     if (measured.line != expected) {
         std::fprintf(stderr, "window %d over %zu bytes: got %s, expected %s", window, sequence.size(),

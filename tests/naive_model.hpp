@@ -48,17 +48,18 @@ struct Measured {
 };
 
 // gcwindow's measure over `input` held in a memory file, read in blocks of
-// `blockSize` bytes, or mapped in chunks of that size.
+// `blockSize` bytes, by several threads where the window holds two pieces of
+// `shortest` bytes.
 inline Measured measure(std::string_view input, std::int32_t window, std::size_t blockSize,
-                        gcwindow::BlockReader::Way way = gcwindow::BlockReader::Way::copy) {
+                        std::uint64_t shortest = gcwindow::shortestPiece) {
     const int fd = memfd_create("input", MFD_CLOEXEC);
     if (fd < 0 || write(fd, input.data(), input.size()) != static_cast<ssize_t>(input.size()) ||
         lseek(fd, 0, SEEK_SET) != 0) {
         std::abort();
     }
     std::vector<unsigned char> buffer(blockSize);
-    gcwindow::BlockReader ins(fd, S_IFREG, buffer, way, blockSize);
-    const gcwindow::FirstWindow measured = gcwindow::measureFirstWindow(ins, window);
+    gcwindow::BlockReader ins(fd, S_IFREG, buffer);
+    const gcwindow::FirstWindow measured = gcwindow::measureFirstWindow(ins, window, shortest);
     close(fd);
     return {gcwindow::resultLine(measured.gcTot, window), measured.keepGoing};
 }

@@ -2,13 +2,13 @@
 // model that takes one byte per window position.
 
 #include <gtest/gtest.h>
+#include <sched.h>
 #include <sys/mman.h>
 #include <unistd.h>
 
 #include <array>
 #include <random>
 #include <string>
-#include <vector>
 
 #include "naive_model.hpp"
 
@@ -39,36 +39,27 @@ std::int32_t randomWindow(std::mt19937& random, std::size_t inputLength) {
     }
 }
 
-using Way = gcwindow::BlockReader::Way;
-
 TEST(FirstWindow, MatchesNaiveModelAcrossBlockEdges) {
     struct Reading {
         std::size_t blockSize;
-        Way way;
+        std::uint64_t shortestPiece;
     };
-    // Mapped chunks start inside pages and end short of them; the trial
-    // switches ways after five chunks; windows of 16 chunks or more are
-    // counted by several threads, a piece each in turn.
-    constexpr std::array<Reading, 9> readings{{{1, Way::copy},
-                                               {3, Way::copy},
-                                               {64, Way::copy},
-                                               {4096, Way::copy},
-                                               {1, Way::map},
-                                               {1000, Way::map},
-                                               {4096, Way::map},
-                                               {16, Way::map},
-                                               {7, Way::choose}}};
+    // Read in order with the tool's shortest piece; by several threads, a
+    // piece each in turn, where the window holds two of the shorter pieces.
+    constexpr std::uint64_t tool = gcwindow::shortestPiece;
+    constexpr std::array<Reading, 9> readings{
+        {{1, tool}, {3, tool}, {64, tool}, {4096, tool}, {1, 1}, {7, 7}, {3, 40}, {64, 500}, {4096, 16}}};
     std::mt19937 random(20261208);
     for (int trial = 0; trial < 3000; ++trial) {
         const std::string input = randomInput(random);
         const std::int32_t window = randomWindow(random, input.size());
-        const auto [blockSize, way] = readings[trial % readings.size()];
+        const auto [blockSize, shortestPiece] = readings[trial % readings.size()];
 
-        const naive::Measured measured = naive::measure(input, window, blockSize, way);
+        const naive::Measured measured = naive::measure(input, window, blockSize, shortestPiece);
 
         ASSERT_EQ(measured.line, naive::resultLine(input, window))
-            << "length " << input.size() << ", window " << window << ", block " << blockSize << ", way "
-            << static_cast<int>(way);
+            << "length " << input.size() << ", window " << window << ", block " << blockSize << ", piece "
+            << shortestPiece;
         // The stream may hold more unless a read found its end inside the window.
         ASSERT_EQ(measured.keepGoing, window <= 0 || input.size() >= static_cast<std::size_t>(window));
     }
@@ -80,35 +71,25 @@ TEST(FirstWindow, EveryByteValueOnceCountsFourOf256) {
     EXPECT_EQ(naive::measure(everyByte, 256, 4096).line, "0.015625\n");
 }
 
-// Another process may truncate the file while it is mapped: the count must
-// give what read() would give then, never die of SIGBUS.
-TEST(MappedFile, TruncatedUnderTheMappingIsNotCountedAndDoesNotKill) {
-    const long page = sysconf(_SC_PAGESIZE);
-    const int fd = memfd_create("input", MFD_CLOEXEC);
-    ASSERT_EQ(ftruncate(fd, 2 * page), 0);
-    void* const mapping = mmap(nullptr, 2 * page, PROT_READ, MAP_SHARED, fd, 0);
-    ASSERT_NE(mapping, MAP_FAILED);
-    ASSERT_EQ(ftruncate(fd, 0), 0);
-    EXPECT_FALSE(
-        gcwindow::countMapped({static_cast<const unsigned char*>(mapping), static_cast<std::size_t>(2 * page)}));
-    munmap(mapping, 2 * page);
-    close(fd);
-}
-
-TEST(MappedFile, ShrinkingBetweenChunksPadsWithTheLastByteRead) {
-    const int fd = memfd_create("input", MFD_CLOEXEC);
-    const std::string input = std::string(4096, 'C') + std::string(4096, 'A') + std::string(4096, 'G');
-    ASSERT_EQ(write(fd, input.data(), input.size()), static_cast<ssize_t>(input.size()));
-    std::vector<unsigned char> buffer(4096);
-    gcwindow::BlockReader ins(fd, S_IFREG, buffer, Way::map, 4096);
-    EXPECT_EQ(ins.countNext(input.size()).gc, 4096U);
-    ASSERT_EQ(ftruncate(fd, 6000), 0);
-    const gcwindow::Counted rest = ins.countNext(input.size());
-    EXPECT_EQ(rest.bytes, 1904U);
-    EXPECT_EQ(rest.last, 'A');
-    EXPECT_EQ(ins.countNext(input.size()).bytes, 0U);
-    EXPECT_FALSE(ins.failed());
-    close(fd);
+// Threads only where the file holds two pieces: its length decides, not
+// the window (two bytes with a window of two billion start none).
+TEST(ParallelCount, TriedOnlyWhereTheFileHoldsALongStretch) {
+    cpu_set_t cpus;
+    if (sched_getaffinity(0, sizeof cpus, &cpus) != 0 || CPU_COUNT(&cpus) < 2) GTEST_SKIP() << "one CPU: no threads";
+    struct Stretch {
+        std::size_t fileBytes;
+        std::uint64_t window;
+        bool tried;
+    };
+    constexpr std::array<Stretch, 4> stretches{
+        {{2, 2147483647, false}, {100, 99, false}, {99, 2147483647, false}, {100, 2147483647, true}}};
+    for (const auto [fileBytes, window, tried] : stretches) {
+        const int fd = memfd_create("input", MFD_CLOEXEC);
+        ASSERT_EQ(write(fd, std::string(fileBytes, 'G').data(), fileBytes), static_cast<ssize_t>(fileBytes));
+        const gcwindow::ParallelCount count = gcwindow::countFileStart(fd, window, 16, 50);
+        EXPECT_EQ(count.outcome != gcwindow::Parallel::notTried, tried) << fileBytes << " bytes, window " << window;
+        close(fd);
+    }
 }
 
 }  // namespace

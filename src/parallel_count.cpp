@@ -1,0 +1,174 @@
+#include "parallel_count.hpp"
+
+#include <pthread.h>
+#include <sched.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <optional>
+#include <span>
+
+namespace gcwindow {
+
+namespace {
+
+// At most four: memory, not cores, bounds the count beyond that.
+constexpr unsigned maxThreads = 4;
+
+// How many threads count a long stretch: one for each CPU this process may
+// run on (a job scheduler or taskset may give it fewer than the machine has),
+// and one more, which keeps the CPUs busy while a thread is between pieces:
+// on two CPUs, three threads take 0.50 of cat's time and two 0.54, and four
+// gain nothing over three. With one CPU, one thread.
+unsigned countingThreads() {
+#if defined(CPU_COUNT)
+    cpu_set_t cpus;
+    CPU_ZERO(&cpus);
+    const long usable = sched_getaffinity(0, sizeof cpus, &cpus) == 0 ? CPU_COUNT(&cpus) : 1;
+#else
+    const long usable = sysconf(_SC_NPROCESSORS_ONLN);
+#endif
+    return usable < 2 ? 1 : static_cast<unsigned>(std::min<long>(usable + 1, maxThreads));
+}
+
+// Whether the file may have been written between the two looks at it.
+bool changedBetween(const struct stat& before, const struct stat& after) {
+#if defined(__APPLE__)
+    const timespec* const times[2][2] = {{&before.st_mtimespec, &before.st_ctimespec},
+                                         {&after.st_mtimespec, &after.st_ctimespec}};
+#else
+    const timespec* const times[2][2] = {{&before.st_mtim, &before.st_ctim}, {&after.st_mtim, &after.st_ctim}};
+#endif
+    for (int which = 0; which < 2; ++which) {
+        if (times[0][which]->tv_sec != times[1][which]->tv_sec ||
+            times[0][which]->tv_nsec != times[1][which]->tv_nsec) {
+            return true;
+        }
+    }
+    return before.st_size != after.st_size;
+}
+
+struct Piece {
+    std::uint64_t offset;
+    std::uint64_t length;
+};
+
+// A long stretch of a file, cut in pieces that the threads take in turn, each
+// as soon as it is done with the last. Each piece is a sixth of what is left
+// (with three threads), in whole blocks, and at least `shortest`: long runs
+// at first, which a disk reads ahead well, then short ones, so that the
+// threads end together. Equal 16 MiB pieces took 1.01 to 1.14 of cat's time
+// on a file evicted from the cache, these 0.88 to 1.08, and 0.47 against 0.45
+// cached.
+struct Stretch {
+    int fd;
+    std::uint64_t length;
+    std::uint64_t shortest;
+    std::size_t blockSize;
+    unsigned threads;
+    std::atomic<std::uint64_t> taken{0};
+    std::atomic<bool> stop{false};  // a piece came short or failed: take no more
+    unsigned char last = 0;         // written by the one thread that counts the last piece
+
+    std::optional<Piece> take() {
+        std::uint64_t offset = taken;
+        std::uint64_t size = 0;
+        do {
+            if (offset >= length) return std::nullopt;
+            const std::uint64_t rest = length - offset;
+            size = std::min(std::max(rest / (std::uint64_t{2} * threads) / blockSize * blockSize, shortest), rest);
+        } while (!taken.compare_exchange_weak(offset, offset + size));
+        return Piece{offset, size};
+    }
+
+    std::optional<Piece> next() { return stop ? std::nullopt : take(); }
+};
+
+// One thread's share: the pieces it takes, read into its own block.
+struct Counter {
+    Stretch* stretch = nullptr;
+    std::span<unsigned char> block;
+    std::size_t gc = 0;
+    bool cameShort = false;
+    bool failed = false;
+
+    // Another thread's trouble is looked at only between pieces, so a piece
+    // once taken is always counted.
+    void countPieces(std::optional<Piece> piece) {
+        for (; piece; piece = stretch->next()) {
+            BlockReader reader(stretch->fd, S_IFREG, block);
+            reader.skip(piece->offset);
+            for (std::uint64_t rest = piece->length; rest > 0;) {
+                const Counted counted =
+                    reader.countNext(static_cast<std::size_t>(std::min<std::uint64_t>(rest, block.size())));
+                if (counted.bytes == 0) {
+                    (reader.failed() ? failed : cameShort) = true;
+                    stretch->stop = true;
+                    return;
+                }
+                gc += counted.gc;
+                rest -= counted.bytes;
+                if (piece->offset + piece->length == stretch->length) stretch->last = counted.last;
+            }
+        }
+    }
+};
+
+void* countInHelper(void* counter) {
+    auto* const self = static_cast<Counter*>(counter);
+    self->countPieces(self->stretch->next());
+    return nullptr;
+}
+
+}  // namespace
+
+// One core copying from the page cache gets about two thirds of what memory
+// delivers, so a long stretch is counted by several threads, each into its
+// own block. No thread allocates or throws: one that cannot be started
+// leaves its pieces to the others.
+ParallelCount countFileStart(int fd, std::uint64_t limit, std::size_t blockSize, std::uint64_t shortest) {
+    if (limit < 2 * shortest) return {};
+    struct stat before {};
+    if (fstat(fd, &before) != 0 || !S_ISREG(before.st_mode)) return {};
+    const std::uint64_t length = std::min(limit, static_cast<std::uint64_t>(before.st_size));
+    const unsigned threads = length < 2 * shortest ? 1 : countingThreads();
+    if (threads < 2) return {};
+
+    alignas(64) static unsigned char blocks[maxThreads][blockBytes];
+    Stretch stretch{.fd = fd,
+                    .length = length,
+                    .shortest = shortest,
+                    .blockSize = std::min(blockSize, blockBytes),
+                    .threads = threads};
+    Counter counters[maxThreads];
+    for (unsigned thread = 0; thread < threads; ++thread) {
+        counters[thread] = {.stretch = &stretch, .block = {blocks[thread], stretch.blockSize}};
+    }
+    // This thread takes the first piece before the others start, so that it
+    // counts a piece whatever they meet.
+    const std::optional<Piece> first = stretch.take();
+    pthread_t helpers[maxThreads];
+    unsigned running = 1;
+    while (running < threads && pthread_create(&helpers[running], nullptr, countInHelper, &counters[running]) == 0) {
+        ++running;
+    }
+    counters[0].countPieces(first);
+    for (unsigned thread = 1; thread < running; ++thread) pthread_join(helpers[thread], nullptr);
+
+    std::size_t gc = 0;
+    bool cameShort = false;
+    bool failed = false;
+    for (unsigned thread = 0; thread < running; ++thread) {
+        gc += counters[thread].gc;
+        cameShort = cameShort || counters[thread].cameShort;
+        failed = failed || counters[thread].failed;
+    }
+    if (failed) return {.outcome = Parallel::failed};
+    struct stat after {};
+    if (cameShort || fstat(fd, &after) != 0 || changedBetween(before, after)) return {.outcome = Parallel::cameShort};
+    return {.outcome = Parallel::counted, .counted = {static_cast<std::size_t>(length), gc, stretch.last}};
+}
+
+}  // namespace gcwindow
