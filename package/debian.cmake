@@ -49,6 +49,11 @@ set(CPACK_DEBIAN_PACKAGE_MAINTAINER "gcwindow maintainers <maintainers@users.nor
 set(CPACK_DEBIAN_PACKAGE_SECTION science)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
+# Without SOURCE_DATE_EPOCH CPack dates the .deb and every file in it by the
+# clock, so no two builds match; as in Debian's own builds, the date is then
+# the changelog's. A date given from outside wins. cpack includes this script
+# for each generator, so dpkg-dev is needed only to make the .deb.
+set(CPACK_PROJECT_CONFIG_FILE ${CMAKE_CURRENT_SOURCE_DIR}/package/source_date.cmake)
 # Depends, from the libraries the binary links (dpkg-shlibdeps, in dpkg-dev).
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 # CPack would ask dpkg, which names the build machine, not the target.
