@@ -158,7 +158,7 @@ int main(int argc, char* argv[]) {
         std::printf("Error! Could not read the first input file: %s\n", inputPath);
         return finish(1);
     }
-    std::fputs(gcwindow::resultLine(window.gcTot, runningWindow).c_str(), stdout);
+    std::fputs(gcwindow::resultLine(window.gcTot, runningWindow).text, stdout);
     // The answer goes out before a slow writer is drained.
     std::fflush(stdout);
     if (input.fd >= 0 && window.keepGoing) ins.drain();

@@ -39,10 +39,10 @@ FirstWindow measureFirstWindow(BlockReader& ins, std::int32_t runningWindow, std
     return window;
 }
 
-std::string resultLine(std::int32_t gcTot, std::int32_t runningWindow) {
+ResultLine resultLine(std::int32_t gcTot, std::int32_t runningWindow) {
     // 0/0 is the default NaN, whose sign is the hardware's: set on x86, clear
     // on ARM, POWER, s390x and RISC-V. The tool prints x86's line everywhere.
-    if (runningWindow == 0) return "-nan\n";
+    if (runningWindow == 0) return {"-nan\n"};
     // Each step is stored as a float: x87 would otherwise keep the counts and
     // the quotient in extended precision, and GCC does not round them back on a
     // cast in C++, so i386 would print 0.004687 where every other target
@@ -50,9 +50,10 @@ std::string resultLine(std::int32_t gcTot, std::int32_t runningWindow) {
     const volatile float gc = static_cast<float>(gcTot);
     const volatile float positions = static_cast<float>(runningWindow);
     const volatile float share = gc / positions;
-    char line[32];
-    const int length = std::snprintf(line, sizeof line, "%f\n", static_cast<double>(share));
-    return {line, static_cast<std::size_t>(length)};
+    // The share lies in [-0, 1]: at most "1.000000\n".
+    ResultLine line{};
+    std::snprintf(line.text, sizeof line.text, "%f\n", static_cast<double>(share));
+    return line;
 }
 
 }  // namespace gcwindow

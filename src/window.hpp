@@ -1,7 +1,6 @@
 #pragma once
 
 #include <cstdint>
-#include <string>
 
 #include "block_reader.hpp"
 #include "parallel_count.hpp"
@@ -23,8 +22,12 @@ struct FirstWindow {
 // several threads, in pieces of at least `shortest` bytes.
 FirstWindow measureFirstWindow(BlockReader& ins, std::int32_t runningWindow, std::uint64_t shortest = shortestPiece);
 
-// The result line: the share taken in single precision, printed with "%f\n".
-// A window of 0 gives "-nan" on every target, a negative window "-0.000000".
-std::string resultLine(std::int32_t gcTot, std::int32_t runningWindow);
+// The result line, such as "0.516000\n": the share taken in single precision,
+// printed with "%f\n". A window of 0 gives "-nan" on every target, a negative
+// window "-0.000000".
+struct ResultLine {
+    char text[16];
+};
+ResultLine resultLine(std::int32_t gcTot, std::int32_t runningWindow);
 
 }  // namespace gcwindow

@@ -4,7 +4,10 @@
 
 #include <gtest/gtest.h>
 
+#include <fstream>
+#include <map>
 #include <random>
+#include <string>
 #include <vector>
 
 namespace gcwindow {
@@ -36,6 +39,30 @@ TEST_P(Kernel, MatchesThePlainLoop) {
                 ASSERT_EQ(GetParam().count(slice), reference(slice)) << "length " << length << ", start " << start;
             }
         }
+    }
+}
+
+// The CPU features that Linux found and enabled, as /proc/cpuinfo lists them.
+std::string cpuFlags() {
+    std::ifstream cpuinfo("/proc/cpuinfo");
+    for (std::string line; std::getline(cpuinfo, line);) {
+        if (line.starts_with("flags")) return line + " ";
+    }
+    return {};
+}
+
+// A version runs where Linux says the CPU has, and the system saves, what it
+// needs: one chosen wrongly would fault, one missed would be slow.
+TEST(KernelChoice, FollowsWhatLinuxSaysTheCpuCan) {
+    const std::map<std::string, std::vector<std::string>> needs{{"avx2", {"avx2"}},
+                                                                {"avx512bw", {"avx512f", "avx512bw", "popcnt"}}};
+    const std::string flags = cpuFlags();
+    if (flags.empty()) GTEST_SKIP() << "no /proc/cpuinfo";
+    for (const GcKernel& kernel : gcwindow::gcKernels()) {
+        if (!needs.contains(kernel.name)) continue;
+        bool has = true;
+        for (const std::string& flag : needs.at(kernel.name)) has = has && flags.find(" " + flag + " ") != flags.npos;
+        EXPECT_EQ(kernel.runsHere(), has) << kernel.name;
     }
 }
 

@@ -61,7 +61,7 @@ inline Measured measure(std::string_view input, std::int32_t window, std::size_t
     gcwindow::BlockReader ins(fd, S_IFREG, buffer);
     const gcwindow::FirstWindow measured = gcwindow::measureFirstWindow(ins, window, shortest);
     close(fd);
-    return {gcwindow::resultLine(measured.gcTot, window), measured.keepGoing};
+    return {gcwindow::resultLine(measured.gcTot, window).text, measured.keepGoing};
 }
 
 }  // namespace naive
