@@ -1,6 +1,7 @@
 #!/bin/sh
-# Makes the .deb from a build folder, unpacks it with dpkg-deb, and runs the
-# unpacked program on the sample sequence, through the emulator if one is given.
+# Makes the .deb from a build folder, unpacks it with dpkg-deb, runs the
+# unpacked program on the sample sequence, through the emulator if one is
+# given, and makes the .deb again to see that it is the same.
 #   deb_package_test.sh BUILD_DIR VERSION SAMPLE [EMULATOR...]
 set -eu
 build=$1 version=$2 sample=$3
@@ -43,3 +44,7 @@ gzip -dc "$work/root/usr/share/man/man1/gcwindow.1.gz" | grep -q "gcwindow $vers
 gzip -dc "$doc/changelog.gz" | head -n 1 | grep -q "^gcwindow ($version)" || fail "changelog does not start at $version"
 grep -q '^License: Expat$' "$doc/copyright" || fail "copyright file without the licence"
 [ "$("$@" "$program" "$sample" 1000 /dev/null)" = 0.516000 ] || fail "wrong result"
+# Dated by the changelog, not the clock: a package made a second later is the same to the byte.
+sleep 1
+(cd "$build" && cpack -G DEB -B "$work/again" >/dev/null)
+cmp -s "$deb" "$work"/again/gcwindow_*.deb || fail "a second package differs from the first"
