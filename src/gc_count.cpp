@@ -40,7 +40,8 @@ X86Features x86Features() {
     unsigned xcr0 = 0;
     unsigned xcr0High = 0;
     __asm__("xgetbv" : "=a"(xcr0), "=d"(xcr0High) : "c"(0));
-    constexpr unsigned vectorState = 0x6;   // XMM and YMM registers
+    constexpr unsigned vectorState = 0x6;  // XMM and YMM registers
+    // macOS sets these only once a thread has used AVX-512, so there AVX2 counts.
     constexpr unsigned avx512State = 0xE0;  // mask registers and all of ZMM
     if ((xcr0 & vectorState) != vectorState || __get_cpuid_count(7, 0, &eax, &ebx, &ecx, &edx) == 0) return {};
     return {.avx2 = (ebx & bit_AVX2) != 0,
