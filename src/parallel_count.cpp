@@ -51,8 +51,8 @@ bool changedBetween(const struct stat& before, const struct stat& after) {
 }
 
 struct Piece {
-    std::uint64_t offset;
-    std::uint64_t length;
+    std::size_t offset;
+    std::size_t length;
 };
 
 // A long stretch of a file, cut in pieces that the threads take in turn, each
@@ -64,21 +64,21 @@ struct Piece {
 // cached.
 struct Stretch {
     int fd;
-    std::uint64_t length;
-    std::uint64_t shortest;
+    std::size_t length;
+    std::size_t shortest;
     std::size_t blockSize;
     unsigned threads;
-    std::atomic<std::uint64_t> taken{0};
+    std::atomic<std::size_t> taken{0};
     std::atomic<bool> stop{false};  // a piece came short or failed: take no more
     unsigned char last = 0;         // written by the one thread that counts the last piece
 
     std::optional<Piece> take() {
-        std::uint64_t offset = taken;
-        std::uint64_t size = 0;
+        std::size_t offset = taken;
+        std::size_t size = 0;
         do {
             if (offset >= length) return std::nullopt;
-            const std::uint64_t rest = length - offset;
-            size = std::min(std::max(rest / (std::uint64_t{2} * threads) / blockSize * blockSize, shortest), rest);
+            const std::size_t rest = length - offset;
+            size = std::min(std::max(rest / (std::size_t{2} * threads) / blockSize * blockSize, shortest), rest);
         } while (!taken.compare_exchange_weak(offset, offset + size));
         return Piece{offset, size};
     }
@@ -100,9 +100,8 @@ struct Counter {
         for (; piece; piece = stretch->next()) {
             BlockReader reader(stretch->fd, S_IFREG, block);
             reader.skip(piece->offset);
-            for (std::uint64_t rest = piece->length; rest > 0;) {
-                const Counted counted =
-                    reader.countNext(static_cast<std::size_t>(std::min<std::uint64_t>(rest, block.size())));
+            for (std::size_t rest = piece->length; rest > 0;) {
+                const Counted counted = reader.countNext(rest);
                 if (counted.bytes == 0) {
                     (reader.failed() ? failed : cameShort) = true;
                     stretch->stop = true;
@@ -128,12 +127,14 @@ void* countInHelper(void* counter) {
 // delivers, so a long stretch is counted by several threads, each into its
 // own block. No thread allocates or throws: one that cannot be started
 // leaves its pieces to the others.
-ParallelCount countFileStart(int fd, std::uint64_t limit, std::size_t blockSize, std::uint64_t shortest) {
+ParallelCount countFileStart(int fd, std::size_t limit, std::size_t blockSize, std::size_t shortest) {
     if (limit < 2 * shortest) return {};
     struct stat before {};
     if (fstat(fd, &before) != 0 || !S_ISREG(before.st_mode)) return {};
-    const std::uint64_t length = std::min(limit, static_cast<std::uint64_t>(before.st_size));
-    const unsigned threads = length < 2 * shortest ? 1 : countingThreads();
+    const auto length =
+        static_cast<std::size_t>(std::min<std::uint64_t>(limit, static_cast<std::uint64_t>(before.st_size)));
+    if (length < 2 * shortest) return {};
+    const unsigned threads = countingThreads();
     if (threads < 2) return {};
 
     alignas(64) static unsigned char blocks[maxThreads][blockBytes];
@@ -168,7 +169,7 @@ ParallelCount countFileStart(int fd, std::uint64_t limit, std::size_t blockSize,
     if (failed) return {.outcome = Parallel::failed};
     struct stat after {};
     if (cameShort || fstat(fd, &after) != 0 || changedBetween(before, after)) return {.outcome = Parallel::cameShort};
-    return {.outcome = Parallel::counted, .counted = {static_cast<std::size_t>(length), gc, stretch.last}};
+    return {.outcome = Parallel::counted, .counted = {length, gc, stretch.last}};
 }
 
 }  // namespace gcwindow

@@ -1,7 +1,6 @@
 #pragma once
 
 #include <cstddef>
-#include <cstdint>
 
 #include "block_reader.hpp"
 
@@ -9,7 +8,7 @@ namespace gcwindow {
 
 // Pieces shorter than this are not worth a thread: a stretch of a file is
 // shared out only where it holds two of them.
-constexpr std::uint64_t shortestPiece = std::uint64_t{16} << 20;
+constexpr std::size_t shortestPiece = std::size_t{16} << 20;
 
 // What a count of a file's start in several threads came to.
 enum class Parallel {
@@ -26,9 +25,10 @@ struct ParallelCount {
 
 // Counts the first `limit` bytes of the regular file `fd`, or all of it when
 // it is shorter, in several threads that each read blocks of `blockSize` bytes
-// (at most blockBytes). It gives only what one pass from start to end could
-// give: where the file changed while it was counted, it says so instead.
-ParallelCount countFileStart(int fd, std::uint64_t limit, std::size_t blockSize,
-                             std::uint64_t shortest = shortestPiece);
+// (at most blockBytes). Where the file's size or times changed meanwhile, the
+// pieces may hold what no pass from start to end could see, and it says so
+// instead. A write through a shared mapping, or one within the clock tick of
+// the write before it where times are coarse, leaves them as they were.
+ParallelCount countFileStart(int fd, std::size_t limit, std::size_t blockSize, std::size_t shortest = shortestPiece);
 
 }  // namespace gcwindow

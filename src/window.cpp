@@ -7,7 +7,7 @@
 
 namespace gcwindow {
 
-FirstWindow measureFirstWindow(BlockReader& ins, std::int32_t runningWindow, std::uint64_t shortest) {
+FirstWindow measureFirstWindow(BlockReader& ins, std::int32_t runningWindow, std::size_t shortest) {
     FirstWindow window;
     if (runningWindow <= 0) return window;
 

@@ -20,7 +20,7 @@ struct FirstWindow {
 // A read that fails is never taken for the end: padding after it would print
 // a plausible wrong share. A long window of a regular file is counted in
 // several threads, in pieces of at least `shortest` bytes.
-FirstWindow measureFirstWindow(BlockReader& ins, std::int32_t runningWindow, std::uint64_t shortest = shortestPiece);
+FirstWindow measureFirstWindow(BlockReader& ins, std::int32_t runningWindow, std::size_t shortest = shortestPiece);
 
 // The result line, such as "0.516000\n": the share taken in single precision,
 // printed with "%f\n". A window of 0 gives "-nan" on every target, a negative

@@ -45,7 +45,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::string_view sequence(reinterpret_cast<const char*>(data + 6), size - 6);
     const std::int32_t window = chooseWindow(data[0], number, sequence.size());
 
-    constexpr std::array<std::uint64_t, 3> shortestPieces{1, 64, gcwindow::shortestPiece};
+    constexpr std::array<std::size_t, 3> shortestPieces{1, 64, gcwindow::shortestPiece};
     const naive::Measured measured =
         naive::measure(sequence, window, blockSizes[data[1] % blockSizes.size()],
                        shortestPieces[data[1] / blockSizes.size() % shortestPieces.size()]);

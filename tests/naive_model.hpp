@@ -51,7 +51,7 @@ struct Measured {
 // `blockSize` bytes, by several threads where the window holds two pieces of
 // `shortest` bytes.
 inline Measured measure(std::string_view input, std::int32_t window, std::size_t blockSize,
-                        std::uint64_t shortest = gcwindow::shortestPiece) {
+                        std::size_t shortest = gcwindow::shortestPiece) {
     const int fd = memfd_create("input", MFD_CLOEXEC);
     if (fd < 0 || write(fd, input.data(), input.size()) != static_cast<ssize_t>(input.size()) ||
         lseek(fd, 0, SEEK_SET) != 0) {

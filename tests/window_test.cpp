@@ -42,11 +42,11 @@ std::int32_t randomWindow(std::mt19937& random, std::size_t inputLength) {
 TEST(FirstWindow, MatchesNaiveModelAcrossBlockEdges) {
     struct Reading {
         std::size_t blockSize;
-        std::uint64_t shortestPiece;
+        std::size_t shortestPiece;
     };
     // Read in order with the tool's shortest piece; by several threads, a
     // piece each in turn, where the window holds two of the shorter pieces.
-    constexpr std::uint64_t tool = gcwindow::shortestPiece;
+    constexpr std::size_t tool = gcwindow::shortestPiece;
     constexpr std::array<Reading, 9> readings{
         {{1, tool}, {3, tool}, {64, tool}, {4096, tool}, {1, 1}, {7, 7}, {3, 40}, {64, 500}, {4096, 16}}};
     std::mt19937 random(20261208);
@@ -78,7 +78,7 @@ TEST(ParallelCount, TriedOnlyWhereTheFileHoldsALongStretch) {
     if (sched_getaffinity(0, sizeof cpus, &cpus) != 0 || CPU_COUNT(&cpus) < 2) GTEST_SKIP() << "one CPU: no threads";
     struct Stretch {
         std::size_t fileBytes;
-        std::uint64_t window;
+        std::size_t window;
         bool tried;
     };
     constexpr std::array<Stretch, 4> stretches{
