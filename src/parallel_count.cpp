@@ -33,21 +33,24 @@ unsigned countingThreads() {
     return usable < 2 ? 1 : static_cast<unsigned>(std::min<long>(usable + 1, maxThreads));
 }
 
-// Whether the file may have been written between the two looks at it.
-bool changedBetween(const struct stat& before, const struct stat& after) {
+// When the file's data and its inode last changed; macOS names them apart.
 #if defined(__APPLE__)
-    const timespec* const times[2][2] = {{&before.st_mtimespec, &before.st_ctimespec},
-                                         {&after.st_mtimespec, &after.st_ctimespec}};
+const timespec& modified(const struct stat& status) { return status.st_mtimespec; }
+const timespec& changed(const struct stat& status) { return status.st_ctimespec; }
 #else
-    const timespec* const times[2][2] = {{&before.st_mtim, &before.st_ctim}, {&after.st_mtim, &after.st_ctim}};
+const timespec& modified(const struct stat& status) { return status.st_mtim; }
+const timespec& changed(const struct stat& status) { return status.st_ctim; }
 #endif
-    for (int which = 0; which < 2; ++which) {
-        if (times[0][which]->tv_sec != times[1][which]->tv_sec ||
-            times[0][which]->tv_nsec != times[1][which]->tv_nsec) {
-            return true;
-        }
-    }
-    return before.st_size != after.st_size;
+
+bool same(const timespec& one, const timespec& other) {
+    return one.tv_sec == other.tv_sec && one.tv_nsec == other.tv_nsec;
+}
+
+// Whether the file was written between the two looks at it, as far as its
+// size and times tell.
+bool changedBetween(const struct stat& before, const struct stat& after) {
+    return before.st_size != after.st_size || !same(modified(before), modified(after)) ||
+           !same(changed(before), changed(after));
 }
 
 struct Piece {
