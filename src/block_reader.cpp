@@ -10,29 +10,19 @@
 #include <climits>
 
 #include "gc_count.hpp"
+#include "retry.hpp"
 
 namespace gcwindow {
 
-namespace {
-
-// Whether a call that failed with this errno should just be made again: an
-// interrupted call, or a non-blocking input (as some job runners leave standard
-// input) that has nothing yet, once poll() says it has.
-bool worthRetrying(int error, int fd) {
-    if (error == EINTR) return true;
-    if (error != EAGAIN && error != EWOULDBLOCK) return false;
-    pollfd ready{.fd = fd, .events = POLLIN, .revents = 0};
-    int polled = 0;
-    do {
-        polled = poll(&ready, 1, -1);
-    } while (polled < 0 && (errno == EINTR || errno == EAGAIN));
-    return polled > 0;
-}
-
-}  // namespace
-
 BlockReader::BlockReader(int fd, mode_t kind, std::span<unsigned char> buffer)
-    : fd_(fd), kind_(kind), buffer_(buffer) {}
+    : fd_(fd), kind_(kind), buffer_(buffer), atOffsets_(S_ISREG(kind)) {}
+
+BlockReader BlockReader::atOffsets(int fd, std::span<unsigned char> buffer, std::uint64_t offset) {
+    BlockReader reader(fd, S_IFREG, buffer);
+    reader.position_ = offset;
+    reader.mayReadInOrder_ = false;
+    return reader;
+}
 
 Counted BlockReader::countNext(std::size_t limit) {
     const auto block = read(limit);
@@ -40,23 +30,37 @@ Counted BlockReader::countNext(std::size_t limit) {
     return {block.size(), countGc(block), block.back()};
 }
 
-// A regular file is read at its own position, which a count made another
-// way passes without moving the file offset.
 std::span<const unsigned char> BlockReader::read(std::size_t limit) {
     if (atEnd_) return {};
     const std::size_t wanted = std::min(limit, buffer_.size());
     ssize_t got = 0;
+    int error = 0;
     do {
-        got = S_ISREG(kind_) ? ::pread(fd_, buffer_.data(), wanted, static_cast<off_t>(position_))
-                             : ::read(fd_, buffer_.data(), wanted);
-    } while (got < 0 && worthRetrying(errno, fd_));
+        got = readSome(wanted);
+        error = got < 0 ? errno : 0;
+    } while (got < 0 && worthRetrying(error, fd_, POLLIN));
     if (got <= 0) {
         atEnd_ = true;
-        failed_ = got < 0;
+        error_ = error;
         return {};
     }
     position_ += static_cast<std::uint64_t>(got);
-    return buffer_.first(static_cast<std::size_t>(got));
+    return {buffer_.data(), static_cast<std::size_t>(got)};
+}
+
+// A regular file is read at its own position, which a count made another
+// way passes without moving the file offset. Some regular files refuse
+// pread with ESPIPE but read in order (tracefs's trace_pipe, FUSE files
+// opened non-seekable, which cat reads): those are read from here on, from
+// the offset that the bytes read so far end at.
+ssize_t BlockReader::readSome(std::size_t wanted) {
+    if (atOffsets_) {
+        const ssize_t got = ::pread(fd_, buffer_.data(), wanted, static_cast<off_t>(position_));
+        if (got >= 0 || errno != ESPIPE || !mayReadInOrder_) return got;
+        if (position_ != 0 && lseek(fd_, static_cast<off_t>(position_), SEEK_SET) < 0) return -1;
+        atOffsets_ = false;
+    }
+    return ::read(fd_, buffer_.data(), wanted);
 }
 
 // The answer is already out when this runs, so a read that fails here only
@@ -81,7 +85,7 @@ bool BlockReader::spliceToNull() {
     ssize_t moved = 0;
     do {
         moved = splice(fd_, nullptr, sink, nullptr, INT_MAX, SPLICE_F_MOVE);
-    } while (moved > 0 || (moved < 0 && worthRetrying(errno, fd_)));
+    } while (moved > 0 || (moved < 0 && worthRetrying(errno, fd_, POLLIN)));
     close(sink);
     atEnd_ = moved == 0;
     return atEnd_;

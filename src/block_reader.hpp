@@ -27,12 +27,19 @@ class BlockReader {
     // `kind` is the input's file type (st_mode), learnt when it was opened.
     BlockReader(int fd, mode_t kind, std::span<unsigned char> buffer);
 
+    // Reads the regular file `fd` from `offset` on at its own offsets, never
+    // moving the file offset, so that threads can share the descriptor. A
+    // file that refuses that fails with ESPIPE.
+    static BlockReader atOffsets(int fd, std::span<unsigned char> buffer, std::uint64_t offset);
+
     // Counts the next bytes of the input, at most `limit` and at most a
     // block of them. Nothing once the input has ended or a read has failed,
-    // and from then on; failed() tells which. An interrupted read is made
-    // again, and an input with nothing to read yet (non-blocking) is waited for.
+    // and from then on; failed() tells which, and error() the errno. An
+    // interrupted read is made again, and a pipe, socket or terminal with
+    // nothing to read yet (non-blocking) is waited for.
     Counted countNext(std::size_t limit);
-    bool failed() const { return failed_; }
+    bool failed() const { return error_ != 0; }
+    int error() const { return error_; }
 
     // Passes over bytes of a regular file that were counted another way.
     void skip(std::uint64_t bytes) { position_ += bytes; }
@@ -47,14 +54,17 @@ class BlockReader {
 
   private:
     std::span<const unsigned char> read(std::size_t limit);
+    ssize_t readSome(std::size_t wanted);
     bool spliceToNull();
 
     int fd_;
     mode_t kind_;
     std::span<unsigned char> buffer_;
     std::uint64_t position_ = 0;  // where a regular file is read next
+    bool atOffsets_;              // pread, at position_, rather than read
+    bool mayReadInOrder_ = true;  // whether a file that refuses pread is read instead
     bool atEnd_ = false;
-    bool failed_ = false;
+    int error_ = 0;
 };
 
 }  // namespace gcwindow

@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cerrno>
 #include <optional>
 #include <span>
 
@@ -98,15 +99,15 @@ struct Counter {
     bool failed = false;
 
     // Another thread's trouble is looked at only between pieces, so a piece
-    // once taken is always counted.
+    // once taken is always counted. A file that refuses reads at offsets is
+    // counted again in order, by the reader that can read it without them.
     void countPieces(std::optional<Piece> piece) {
         for (; piece; piece = stretch->next()) {
-            BlockReader reader(stretch->fd, S_IFREG, block);
-            reader.skip(piece->offset);
+            BlockReader reader = BlockReader::atOffsets(stretch->fd, block, piece->offset);
             for (std::size_t rest = piece->length; rest > 0;) {
                 const Counted counted = reader.countNext(rest);
                 if (counted.bytes == 0) {
-                    (reader.failed() ? failed : cameShort) = true;
+                    (reader.failed() && reader.error() != ESPIPE ? failed : cameShort) = true;
                     stretch->stop = true;
                     return;
                 }

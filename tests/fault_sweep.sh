@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Makes every system call that gcwindow makes after start-up fail, at each of
-# its first three occurrences, with each of ten errors, on each input below,
+# its first three occurrences, with each of eleven errors, on each input below,
 # and checks that no run ends with status 0 and a wrong or missing result
 # line, changes its input, crashes, hangs or writes to standard error.
 #   fault_sweep.sh GCWINDOW
@@ -10,7 +10,7 @@ work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 cd "$work"
 
-errors=(EIO EINTR EAGAIN ENOMEM ENOSPC EBADF ENOTCONN EACCES EFBIG EPIPE)
+errors=(EIO EINTR EAGAIN ENOMEM ENOSPC EBADF ENOTCONN EACCES EFBIG EPIPE ESPIPE)
 head -c 1500000 < <(yes ACGTTGCAACG | tr -d '\n') > blocks.seq
 printf GCA > short.seq
 head -c 34603008 < <(yes ACGTTGCAACG | tr -d '\n') > long.seq
