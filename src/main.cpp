@@ -9,19 +9,20 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdint>
-#include <cstdio>
 #include <limits>
 #include <optional>
 
 #include "block_reader.hpp"
 #include "window.hpp"
+#include "write_whole.hpp"
 
 namespace {
 
 using gcwindow::BlockReader;
 
-constexpr const char* usageText =
-    "Usage: %s assemblyFile.fasta runningWindow output\n"
+// The usage text, after "Usage: " and the name the tool was invoked by.
+constexpr const char* usageAfterName =
+    " assemblyFile.fasta runningWindow output\n"
     "Finds the running window GC content in a fasta file\n"
     "Just sequence! No gene name/info!\n";
 
@@ -126,16 +127,24 @@ void holdClosedStandardStreams() {
     }
 }
 
+bool outputFailed = false;
+
+// Every line goes out whole, at once: nothing is held back to be lost later.
+template <typename... Pieces>
+void say(Pieces... pieces) {
+    if (!gcwindow::writeWhole(STDOUT_FILENO, pieces...)) outputFailed = true;
+}
+
 // Standard output that could not be written (a full disk, say) is a failure
 // whatever the run's own status.
-int finish(int status) { return std::fflush(stdout) == 0 && std::ferror(stdout) == 0 ? status : 1; }
+int finish(int status) { return outputFailed ? 1 : status; }
 
 }  // namespace
 
 int main(int argc, char* argv[]) {
     holdClosedStandardStreams();
     if (argc < 4) {
-        std::printf(usageText, argc > 0 && argv[0] != nullptr ? argv[0] : "gcwindow");
+        say("Usage: ", argc > 0 && argv[0] != nullptr ? argv[0] : "gcwindow", usageAfterName);
         return finish(0);
     }
     const char* inputPath = argv[argc - 3];
@@ -143,9 +152,9 @@ int main(int argc, char* argv[]) {
     const char* outputPath = argv[argc - 1];
 
     const Input input = openInput(inputPath);
-    if (input.fd < 0) std::printf("Error! Could not open the first input file: %s\n", inputPath);
+    if (input.fd < 0) say("Error! Could not open the first input file: ", inputPath, "\n");
     const int fout = input.identityUnknown ? -1 : openOutput(outputPath, input.identity);
-    if (fout < 0) std::printf("Error! Could not open the output file: %s\n", outputPath);
+    if (fout < 0) say("Error! Could not open the output file: ", outputPath, "\n");
     const std::int32_t runningWindow = parseWindow(windowText);
 
     // There is nothing to measure in an input that never opened.
@@ -155,12 +164,11 @@ int main(int argc, char* argv[]) {
     BlockReader ins(input.fd, input.kind, buffer);
     const gcwindow::FirstWindow window = gcwindow::measureFirstWindow(ins, runningWindow);
     if (window.readFailed) {
-        std::printf("Error! Could not read the first input file: %s\n", inputPath);
+        say("Error! Could not read the first input file: ", inputPath, "\n");
         return finish(1);
     }
-    std::fputs(gcwindow::resultLine(window.gcTot, runningWindow).text, stdout);
-    // The answer goes out before a slow writer is drained.
-    std::fflush(stdout);
+    // The answer is out before a slow writer is drained.
+    say(gcwindow::resultLine(window.gcTot, runningWindow).text);
     if (input.fd >= 0 && window.keepGoing) ins.drain();
     return finish(0);
 }

@@ -70,8 +70,10 @@ struct Outcome {
 };
 
 struct Redirect {
-    int stdinFd = -1;             // taken over and closed by run(); /dev/null when -1
-    std::string stdoutPath = {};  // captured into the outcome when empty
+    int stdinFd = -1;              // taken over and closed by run(); /dev/null when -1
+    std::string stdoutPath = {};   // captured into the outcome when empty
+    std::string stdoutHolds = {};  // what the captured file holds already; then appended to
+    int stdoutFd = -1;             // taken over and closed by run(), instead of a file
     bool stdoutClosed = false;
     // A system call made to fail, as strace's -e inject=FAULT counts the
     // calls on `faultPath`, such as "read:error=EIO:when=2".
@@ -111,11 +113,14 @@ Outcome run(const fs::path& dir, const std::vector<std::string>& operands, const
     argv.push_back(nullptr);
     const fs::path outPath = streams.stdoutPath.empty() ? dir / ".stdout" : fs::path(streams.stdoutPath);
     const fs::path errPath = dir / ".stderr";
+    if (!streams.stdoutHolds.empty()) put(outPath, streams.stdoutHolds);
 
     const pid_t pid = fork();
     if (pid == 0) {
         const int in = streams.stdinFd >= 0 ? streams.stdinFd : open("/dev/null", O_RDONLY);
-        const int out = open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        const int appendOrEmpty = streams.stdoutHolds.empty() ? O_TRUNC : O_APPEND;
+        const int out =
+            streams.stdoutFd >= 0 ? streams.stdoutFd : open(outPath.c_str(), O_WRONLY | O_CREAT | appendOrEmpty, 0644);
         const int err = open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
         if (chdir(dir.c_str()) != 0 || in < 0 || out < 0 || err < 0 || dup2(in, 0) < 0 || dup2(out, 1) < 0 ||
             dup2(err, 2) < 0) {
@@ -128,6 +133,7 @@ Outcome run(const fs::path& dir, const std::vector<std::string>& operands, const
     // Only the child may hold the read end, or a writer would never see the
     // reader leave.
     if (streams.stdinFd >= 0) close(streams.stdinFd);
+    if (streams.stdoutFd >= 0) close(streams.stdoutFd);
     int wait = 0;
     waitpid(pid, &wait, 0);
 
@@ -169,7 +175,8 @@ struct Case {
     // Contents afterwards; std::nullopt where nothing may exist.
     std::vector<std::pair<std::string, std::optional<std::string>>> after = {};
     std::function<void(const fs::path&)> setup = {};
-    std::string fault = {};  // injected into the calls on the first operand, see Redirect
+    std::string fault = {};        // injected into the calls on the first operand, see Redirect
+    std::string stdoutHolds = {};  // standard output appends to a file that holds this; `out` includes it
 };
 
 // Names the case in test listings instead of dumping its bytes.
@@ -184,7 +191,8 @@ TEST_P(Cli, PrintsExitsAndLeavesFilesAsDocumented) {
     if (c.setup) c.setup(scratch.dir);
 
     const Outcome outcome =
-        run(scratch.dir, c.operands, {.fault = c.fault, .faultPath = c.fault.empty() ? "" : c.operands.front()});
+        run(scratch.dir, c.operands,
+            {.stdoutHolds = c.stdoutHolds, .fault = c.fault, .faultPath = c.fault.empty() ? "" : c.operands.front()});
 
     EXPECT_EQ(outcome.out, c.out);
     EXPECT_EQ(outcome.status, c.status);
@@ -457,6 +465,32 @@ TEST(StandardOutput, UnwritableIsAFailure) {
     put(scratch.dir / "seq", gc5);
     EXPECT_EQ(run(scratch.dir, {"seq", "5", "out"}, {.stdoutPath = "/dev/full"}).status, 1);
     EXPECT_EQ(run(scratch.dir, {"seq"}, {.stdoutPath = "/dev/full"}).status, 1);
+}
+
+// Event loops and job runners hand out non-blocking pipes: one that is full
+// when the run starts is read 300 ms later, and the line must still come.
+TEST(StandardOutput, FullNonBlockingPipeIsWaitedFor) {
+    Scratch scratch;
+    put(scratch.dir / "seq", gc5);
+    int ends[2];
+    ASSERT_EQ(pipe2(ends, O_CLOEXEC | O_NONBLOCK), 0);
+    std::size_t filled = 0;
+    for (ssize_t wrote = 0; wrote >= 0; filled += wrote > 0 ? static_cast<std::size_t>(wrote) : 0) {
+        wrote = write(ends[1], std::string(4096, 'x').data(), 4096);
+    }
+    ASSERT_EQ(errno, EAGAIN);
+    ASSERT_EQ(fcntl(ends[0], F_SETFL, 0), 0);
+    std::string received;
+    std::thread reader([&] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        char chunk[1 << 16];
+        for (ssize_t got = 0; (got = read(ends[0], chunk, sizeof chunk)) > 0;) received.append(chunk, got);
+        close(ends[0]);
+    });
+    const Outcome outcome = run(scratch.dir, {"seq", "5", "out"}, {.stdoutFd = ends[1]});
+    reader.join();
+    EXPECT_EQ(outcome.status, 0);
+    EXPECT_EQ(received.substr(std::min(filled, received.size())), "0.800000\n");
 }
 
 // The files opened first would otherwise take descriptor 1, and the result
