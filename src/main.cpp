@@ -79,16 +79,36 @@ Input openInput(const char* path) {
     return input;
 }
 
-// Creates or empties the output, unless it is the input itself (the same
-// path, a hard link or a symbolic link): emptying that would destroy the
-// sequence before it is read. The identity is taken from the opened file, so
-// a link swapped in between cannot slip past. Returns -1 when refused.
+// Whether `output` (opened as `fd`) is the file that standard input, output
+// or error is open on, by whatever name: emptying it would wipe the lines
+// that a shell's >> gathered there, or the input that < feeds. A descriptor
+// that the output's own open took was closed, and is no stream. Where a
+// stream cannot be looked at, it may be this file.
+bool isAStandardStream(const struct stat& output, int fd) {
+    for (const int stream : {STDIN_FILENO, STDOUT_FILENO, STDERR_FILENO}) {
+        if (stream == fd) continue;
+        struct stat status {};
+        if (fstat(stream, &status) != 0) {
+            if (errno == EBADF) continue;
+            return true;
+        }
+        if (identityOf(status) == identityOf(output)) return true;
+    }
+    return false;
+}
+
+// Creates or empties the output. The input itself (the same path, a hard
+// link or a symbolic link) is refused: emptying it would destroy the
+// sequence before it is read. A standard stream's file is opened but left
+// as it is, with no message, which would land among the results there. The
+// identity is taken from the opened file, so a link swapped in between
+// cannot slip past. Returns -1 when refused.
 int openOutput(const char* path, std::optional<FileIdentity> input) {
     const int fd = open(path, O_WRONLY | O_CREAT | O_CLOEXEC, 0666);
     if (fd < 0) return -1;
     struct stat status {};
-    const bool refused =
-        fstat(fd, &status) != 0 || identityOf(status) == input || (S_ISREG(status.st_mode) && ftruncate(fd, 0) != 0);
+    const bool refused = fstat(fd, &status) != 0 || identityOf(status) == input ||
+                         (S_ISREG(status.st_mode) && !isAStandardStream(status, fd) && ftruncate(fd, 0) != 0);
     if (refused) {
         close(fd);
         return -1;

@@ -319,6 +319,8 @@ const std::vector<Case> decisions = {
          .out = outputError("twin") + "1.000000\n", .after = {{"seq", lambdaStart}}, .setup = hardLink},
     Case{.name = "SymlinkInputKeepsTarget", .files = {{"seq", lambdaStart}}, .operands = {"alias", "4", "seq"},
          .out = outputError("seq") + "1.000000\n", .after = {{"seq", lambdaStart}}, .setup = symLink},
+    Case{.name = "StandardOutputsFileKeepsItsLines", .files = {{"seq", lambdaStart}},
+         .operands = {"seq", "4", "/dev/stdout"}, .out = "earlier line\n1.000000\n", .stdoutHolds = "earlier line\n"},
     contents("HugeWindowOverTwoBytes", "GC", "2147483647", "1.000000\n"),
 };
 // clang-format on
