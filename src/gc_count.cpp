@@ -6,6 +6,7 @@
 
 #include <array>
 
+#include "gc_count_arm.hpp"
 #include "gc_count_x86.hpp"
 
 namespace gcwindow {
@@ -59,6 +60,11 @@ constexpr std::array kernels{
     GcKernel{"sse2", always, countGcSse2},
     GcKernel{"avx2", hasAvx2, countGcAvx2},
     GcKernel{"avx512bw", hasAvx512, countGcAvx512},
+};
+#elif defined(__aarch64__)
+constexpr std::array kernels{
+    GcKernel{"portable", always, countGcPortable},
+    GcKernel{"neon", always, countGcNeon},
 };
 #else
 constexpr std::array kernels{GcKernel{"portable", always, countGcPortable}};
