@@ -7,6 +7,7 @@
 #include <array>
 
 #include "gc_count_arm.hpp"
+#include "gc_count_swar.hpp"
 #include "gc_count_x86.hpp"
 
 namespace gcwindow {
@@ -67,7 +68,10 @@ constexpr std::array kernels{
     GcKernel{"neon", always, countGcNeon},
 };
 #else
-constexpr std::array kernels{GcKernel{"portable", always, countGcPortable}};
+constexpr std::array kernels{
+    GcKernel{"portable", always, countGcPortable},
+    GcKernel{"swar", always, countGcSwar},
+};
 #endif
 
 GcCount fastestHere() {
