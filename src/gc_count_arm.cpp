@@ -1,7 +1,7 @@
 #include "gc_count_arm.hpp"
 
 // The vector kernel needs AArch64, on Linux and macOS alike; elsewhere this
-// file is empty and the plain loop counts.
+// file is empty.
 #if defined(__aarch64__)
 
 #include <arm_neon.h>

@@ -26,8 +26,8 @@ constexpr std::size_t stepsPerFlush = 255;
 // the byte order.
 constexpr Word gcBytes(Word word) {
     const Word notGc = (word & byteOnes * 0xDB) ^ byteOnes * 0x43;  // 0 only in the GC bytes
-    // A byte's top bit is set, or set by the carry out of its low seven bits,
-    // unless the byte is 0; no carry crosses into the next byte.
+    // The top bit of every byte but a 0 ends up set: it was set, or its low
+    // seven bits carry into it. No carry crosses into the next byte.
     const Word nonZero = ((notGc & lowSeven) + lowSeven) | notGc;
     return (~nonZero >> 7) & byteOnes;
 }
