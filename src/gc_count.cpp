@@ -6,6 +6,8 @@
 
 #include <array>
 
+#include "gc_count_arm.hpp"
+#include "gc_count_swar.hpp"
 #include "gc_count_x86.hpp"
 
 namespace gcwindow {
@@ -60,8 +62,16 @@ constexpr std::array kernels{
     GcKernel{"avx2", hasAvx2, countGcAvx2},
     GcKernel{"avx512bw", hasAvx512, countGcAvx512},
 };
+#elif defined(__aarch64__)
+constexpr std::array kernels{
+    GcKernel{"portable", always, countGcPortable},
+    GcKernel{"neon", always, countGcNeon},
+};
 #else
-constexpr std::array kernels{GcKernel{"portable", always, countGcPortable}};
+constexpr std::array kernels{
+    GcKernel{"portable", always, countGcPortable},
+    GcKernel{"swar", always, countGcSwar},
+};
 #endif
 
 GcCount fastestHere() {

@@ -1,8 +1,7 @@
 #include "gc_count_x86.hpp"
 
 // The vector kernels need x86-64 (SSE2 is part of its baseline, and the
-// sums are taken as 64-bit lanes); elsewhere this file is empty and the
-// plain loop counts.
+// sums are taken as 64-bit lanes); elsewhere this file is empty.
 #if defined(__x86_64__)
 
 #include <immintrin.h>

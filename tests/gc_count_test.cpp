@@ -20,9 +20,9 @@ using gcwindow::GcKernel;
 class Kernel : public testing::TestWithParam<GcKernel> {};
 
 // Every length up to beyond one flush of the narrowest vector's 8-bit counts,
-// then longer ones past the widest's, from every start within a 64-byte
-// line; over mixed bytes, and over bytes that are all GC, where a lane that
-// overflowed would show.
+// then longer ones past the longest flush (NEON's, 255 steps of 64 bytes),
+// from every start within a 64-byte line; over mixed bytes, and over bytes
+// that are all GC, where a lane that overflowed would show.
 TEST_P(Kernel, MatchesThePlainLoop) {
     if (!GetParam().runsHere()) GTEST_SKIP() << "this CPU lacks " << GetParam().name;
     const auto reference = gcwindow::gcKernels().front().count;
