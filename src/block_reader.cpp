@@ -56,7 +56,7 @@ std::span<const unsigned char> BlockReader::read(std::size_t limit) {
         return {};
     }
     position_ += static_cast<std::uint64_t>(got);
-    return buffer_.first(static_cast<std::size_t>(got));
+    return {buffer_.data(), static_cast<std::size_t>(got)};
 }
 
 // The answer is already out when this runs, so a read that fails here only
