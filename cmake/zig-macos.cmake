@@ -3,7 +3,14 @@
 #   cmake -S . -B build-macos -DCMAKE_TOOLCHAIN_FILE=cmake/zig-macos.cmake \
 #     -DCMAKE_OSX_ARCHITECTURES=arm64 -DBUILD_TESTING=OFF      (or x86_64)
 # zig is the one on PATH, or -DZIG=/path/to/zig.
-string(REPLACE arm64 aarch64 zigTarget "${CMAKE_OSX_ARCHITECTURES}-macos")
+# The oldest macOS that the binary runs on (its minos), 11.0 on both: the
+# first macOS for Apple silicon, and on x86_64 the oldest that zig 0.11 has
+# the C library's headers for (with 10.15, pthread.h is not found). zig
+# leaves its own default, 11.7 on x86_64, without a version in the target.
+if(NOT CMAKE_OSX_DEPLOYMENT_TARGET)
+  set(CMAKE_OSX_DEPLOYMENT_TARGET 11.0 CACHE STRING "The oldest macOS to run on")
+endif()
+string(REPLACE arm64 aarch64 zigTarget "${CMAKE_OSX_ARCHITECTURES}-macos.${CMAKE_OSX_DEPLOYMENT_TARGET}")
 
 # CMake probes an Apple compiler with -Wl,-v, which zig refuses, and then
 # knows no pointer size. This file is read again after CMake's Apple rules

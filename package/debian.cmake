@@ -4,7 +4,10 @@
 # Debian's policy wants man pages and changelogs compressed with gzip -9n: -n
 # keeps the name and time out of the file, so every build gives the same bytes.
 function(gzip_into input output)
-  execute_process(COMMAND gzip -9n -c "${input}" OUTPUT_FILE "${output}" COMMAND_ERROR_IS_FATAL ANY)
+  execute_process(COMMAND gzip -9n -c "${input}" OUTPUT_FILE "${output}" RESULT_VARIABLE failed)
+  if(failed)
+    message(FATAL_ERROR "gzip -9n ${input}: ${failed}")
+  endif()
 endfunction()
 
 gzip_into(${CMAKE_CURRENT_BINARY_DIR}/gcwindow.1 ${CMAKE_CURRENT_BINARY_DIR}/gcwindow.1.gz)

@@ -42,7 +42,7 @@ FirstWindow measureFirstWindow(BlockReader& ins, std::int32_t runningWindow, std
 ResultLine resultLine(std::int32_t gcTot, std::int32_t runningWindow) {
     // 0/0 is the default NaN, whose sign is the hardware's: set on x86, clear
     // on ARM, POWER, s390x and RISC-V. The tool prints x86's line everywhere.
-    if (runningWindow == 0) return {"-nan\n"};
+    if (runningWindow == 0) return ResultLine{"-nan\n"};  // named: GCC 10 refuses bare braces here
     // Each step is stored as a float: x87 would otherwise keep the counts and
     // the quotient in extended precision, and GCC does not round them back on a
     // cast in C++, so i386 would print 0.004687 where every other target

@@ -386,7 +386,8 @@ void gcMovesWhileRead(const fs::path& dir) {
             const std::string g(512 << 10, 'G');
             const std::string a(512 << 10, 'A');
             // Two writes of 512 KiB to a file on a local disk do not come short.
-            if (pwrite(fd, g.data(), g.size(), 16 << 20) > 0) pwrite(fd, a.data(), a.size(), 512 << 10);
+            [[maybe_unused]] const bool written =
+                pwrite(fd, g.data(), g.size(), 16 << 20) > 0 && pwrite(fd, a.data(), a.size(), 512 << 10) > 0;
         }
         close(fd);
         close(watch);
