@@ -8,7 +8,6 @@
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
-#include <optional>
 #include <span>
 
 namespace gcwindow {
@@ -54,9 +53,13 @@ bool changedBetween(const struct stat& before, const struct stat& after) {
            !same(changed(before), changed(after));
 }
 
+// No piece is one of no length. (A std::optional would do, but where the
+// C++ library's assertions are on, as some distributions build, its check
+// can survive -Os and call into that library.)
 struct Piece {
-    std::size_t offset;
-    std::size_t length;
+    std::size_t offset = 0;
+    std::size_t length = 0;
+    explicit operator bool() const { return length > 0; }
 };
 
 // A long stretch of a file, cut in pieces that the threads take in turn, each
@@ -76,18 +79,18 @@ struct Stretch {
     std::atomic<bool> stop{false};  // a piece came short or failed: take no more
     unsigned char last = 0;         // written by the one thread that counts the last piece
 
-    std::optional<Piece> take() {
+    Piece take() {
         std::size_t offset = taken;
         std::size_t size = 0;
         do {
-            if (offset >= length) return std::nullopt;
+            if (offset >= length) return {};
             const std::size_t rest = length - offset;
             size = std::min(std::max(rest / (std::size_t{2} * threads) / blockSize * blockSize, shortest), rest);
         } while (!taken.compare_exchange_weak(offset, offset + size));
         return Piece{offset, size};
     }
 
-    std::optional<Piece> next() { return stop ? std::nullopt : take(); }
+    Piece next() { return stop ? Piece{} : take(); }
 };
 
 // One thread's share: the pieces it takes, read into its own block.
@@ -101,10 +104,10 @@ struct Counter {
     // Another thread's trouble is looked at only between pieces, so a piece
     // once taken is always counted. A file that refuses reads at offsets is
     // counted again in order, by the reader that can read it without them.
-    void countPieces(std::optional<Piece> piece) {
+    void countPieces(Piece piece) {
         for (; piece; piece = stretch->next()) {
-            BlockReader reader = BlockReader::atOffsets(stretch->fd, block, piece->offset);
-            for (std::size_t rest = piece->length; rest > 0;) {
+            BlockReader reader = BlockReader::atOffsets(stretch->fd, block, piece.offset);
+            for (std::size_t rest = piece.length; rest > 0;) {
                 const Counted counted = reader.countNext(rest);
                 if (counted.bytes == 0) {
                     (reader.failed() && reader.error() != ESPIPE ? failed : cameShort) = true;
@@ -113,7 +116,7 @@ struct Counter {
                 }
                 gc += counted.gc;
                 rest -= counted.bytes;
-                if (piece->offset + piece->length == stretch->length) stretch->last = counted.last;
+                if (piece.offset + piece.length == stretch->length) stretch->last = counted.last;
             }
         }
     }
@@ -153,7 +156,7 @@ ParallelCount countFileStart(int fd, std::size_t limit, std::size_t blockSize, s
     }
     // This thread takes the first piece before the others start, so that it
     // counts a piece whatever they meet.
-    const std::optional<Piece> first = stretch.take();
+    const Piece first = stretch.take();
     pthread_t helpers[maxThreads];
     unsigned running = 1;
     while (running < threads && pthread_create(&helpers[running], nullptr, countInHelper, &counters[running]) == 0) {
