@@ -44,32 +44,38 @@ struct Input {
 };
 
 // Errors of stat() that say the path names no file at all, so no output
-// can be that file.
-bool namesNoFile(int error) { return error == ENOENT || error == ENOTDIR || error == ENAMETOOLONG || error == ELOOP; }
+// can be that file. A name too long or with too many links may still name
+// one by another path: its identity is unknown, not absent.
+bool namesNoFile(int error) { return error == ENOENT || error == ENOTDIR; }
+
+// Whether descriptor `stream` is open on the file that `status` describes.
+bool isOpenOn(int stream, const struct stat& status) {
+    struct stat streamStatus {};
+    return fstat(stream, &streamStatus) == 0 && identityOf(streamStatus) == identityOf(status);
+}
 
 // A directory opens on Linux, but every read of it fails, so it is refused
 // like a missing file rather than measured as if it held data. Even an input
 // that would not open is looked up, so that a file we may not read is still
 // never emptied by being named as the output too; and where the file cannot
-// be identified, it is not read and the output is left alone.
+// be identified, it is not read and the output is left alone. Linux opens no
+// socket by name, so standard input's, named as /dev/stdin, is read where it
+// already is open.
 Input openInput(const char* path) {
     Input input;
     struct stat status {};
-    const int fd = open(path, O_RDONLY | O_CLOEXEC);
-    if (fd < 0) {
-        if (stat(path, &status) == 0) {
-            input.identity = identityOf(status);
-        } else {
-            input.identityUnknown = !namesNoFile(errno);
-        }
-        return input;
-    }
-    if (fstat(fd, &status) != 0) {
-        close(fd);
-        input.identityUnknown = true;
+    int fd = open(path, O_RDONLY | O_CLOEXEC | O_NOCTTY);
+    const int openError = errno;
+    if (fd < 0 ? stat(path, &status) != 0 : fstat(fd, &status) != 0) {
+        input.identityUnknown = fd >= 0 || !namesNoFile(errno);
+        if (fd >= 0) close(fd);
         return input;
     }
     input.identity = identityOf(status);
+    if (fd < 0 && openError == ENXIO && S_ISSOCK(status.st_mode) && isOpenOn(STDIN_FILENO, status)) {
+        fd = STDIN_FILENO;
+    }
+    if (fd < 0) return input;
     if (S_ISDIR(status.st_mode)) {
         close(fd);
         return input;
@@ -79,10 +85,10 @@ Input openInput(const char* path) {
     return input;
 }
 
-// Whether `output` (opened as `fd`) is the file that standard input, output
-// or error is open on, by whatever name: emptying it would wipe the lines
-// that a shell's >> gathered there, or the input that < feeds. A descriptor
-// that the output's own open took was closed, and is no stream. Where a
+// Whether `output` is the file that standard input, output or error is open
+// on, by whatever name: emptying it would wipe the lines that a shell's >>
+// gathered there, or the input that < feeds. `fd` is the output's own
+// descriptor, which may have taken a closed stream's number, or -1. Where a
 // stream cannot be looked at, it may be this file.
 bool isAStandardStream(const struct stat& output, int fd) {
     for (const int stream : {STDIN_FILENO, STDOUT_FILENO, STDERR_FILENO}) {
@@ -97,23 +103,34 @@ bool isAStandardStream(const struct stat& output, int fd) {
     return false;
 }
 
-// Creates or empties the output. The input itself (the same path, a hard
-// link or a symbolic link) is refused: emptying it would destroy the
-// sequence before it is read. A standard stream's file is opened but left
-// as it is, with no message, which would land among the results there. The
-// identity is taken from the opened file, so a link swapped in between
-// cannot slip past. Returns -1 when refused.
-int openOutput(const char* path, std::optional<FileIdentity> input) {
-    const int fd = open(path, O_WRONLY | O_CREAT | O_CLOEXEC, 0666);
-    if (fd < 0) return -1;
+// OUTPUT once opened: its descriptor, held to the end of the run (-1 where
+// there is none), and whether it failed in a way that is worth a message.
+struct Output {
+    int fd = -1;
+    bool failed = true;
+};
+
+// Creates or empties the output. Nothing is ever written to it, so nothing
+// is waited for either: a FIFO with no reader, or a device that waits on
+// open, fails at once. A regular file that is the input itself (the same
+// path, a hard link or a symbolic link) is refused: emptying it would
+// destroy the sequence before it is read. A standard stream's file is left
+// as it is, with no message, which would land among the results there; so
+// is one that will not open (a socket, a FIFO with no reader), by what its
+// path names. The identity is taken from the opened file, so a link swapped
+// in between cannot slip past.
+Output openOutput(const char* path, std::optional<FileIdentity> input) {
+    const int fd = open(path, O_WRONLY | O_CREAT | O_CLOEXEC | O_NOCTTY | O_NONBLOCK, 0666);
     struct stat status {};
-    const bool refused = fstat(fd, &status) != 0 || identityOf(status) == input ||
-                         (S_ISREG(status.st_mode) && !isAStandardStream(status, fd) && ftruncate(fd, 0) != 0);
+    if (fd < 0) return {.failed = stat(path, &status) != 0 || !isAStandardStream(status, -1)};
+    const bool refused = fstat(fd, &status) != 0 ||
+                         (S_ISREG(status.st_mode) &&
+                          (identityOf(status) == input || (!isAStandardStream(status, fd) && ftruncate(fd, 0) != 0)));
     if (refused) {
         close(fd);
-        return -1;
+        return {};
     }
-    return fd;
+    return {.fd = fd, .failed = false};
 }
 
 // Reads the window length as strtol reads base 10 (leading white space, one
@@ -134,17 +151,25 @@ std::int32_t parseWindow(const char* text) {
 
 // With standard output or error closed, the files opened below would take
 // their descriptor numbers, and the result line would land in the output
-// file. A read-only /dev/null holds each closed number instead, so writes to
-// it still fail as they would have, and never reach a file.
-void holdClosedStandardStreams() {
+// file. The read end of a pipe holds each closed number instead: a write to
+// it fails, as to a closed descriptor, and reaches no file, and it needs no
+// /dev/null, which a bare chroot or sandbox may lack. False where standard
+// output could not be held.
+bool holdClosedStandardStreams() {
     for (const int stream : {STDOUT_FILENO, STDERR_FILENO}) {
         if (fcntl(stream, F_GETFD) != -1 || errno != EBADF) continue;
-        const int placeholder = open("/dev/null", O_RDONLY);
-        if (placeholder >= 0 && placeholder != stream) {
-            dup2(placeholder, stream);
-            close(placeholder);
+        int ends[2];
+        // With standard input closed too, the pipe's ends are 0 and 1: the
+        // dup2 then replaces the write end.
+        const bool held = pipe(ends) == 0 && (ends[0] == stream || dup2(ends[0], stream) == stream);
+        if (!held) {
+            if (stream == STDOUT_FILENO) return false;
+            continue;
         }
+        if (ends[0] != stream) close(ends[0]);
+        if (ends[1] != stream) close(ends[1]);
     }
+    return true;
 }
 
 bool outputFailed = false;
@@ -162,7 +187,8 @@ int finish(int status) { return outputFailed ? 1 : status; }
 }  // namespace
 
 int main(int argc, char* argv[]) {
-    holdClosedStandardStreams();
+    // Nothing can be said where standard output could be a file's descriptor.
+    if (!holdClosedStandardStreams()) return 1;
     if (argc < 4) {
         say("Usage: ", argc > 0 && argv[0] != nullptr ? argv[0] : "gcwindow", usageAfterName);
         return finish(0);
@@ -173,8 +199,8 @@ int main(int argc, char* argv[]) {
 
     const Input input = openInput(inputPath);
     if (input.fd < 0) say("Error! Could not open the first input file: ", inputPath, "\n");
-    const int fout = input.identityUnknown ? -1 : openOutput(outputPath, input.identity);
-    if (fout < 0) say("Error! Could not open the output file: ", outputPath, "\n");
+    const Output fout = input.identityUnknown ? Output{} : openOutput(outputPath, input.identity);
+    if (fout.failed) say("Error! Could not open the output file: ", outputPath, "\n");
     const std::int32_t runningWindow = parseWindow(windowText);
 
     // There is nothing to measure in an input that never opened.

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 #include <poll.h>
 #include <sys/inotify.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -70,7 +71,8 @@ struct Outcome {
 };
 
 struct Redirect {
-    int stdinFd = -1;              // taken over and closed by run(); /dev/null when -1
+    int stdinFd = -1;  // taken over and closed by run(); /dev/null when -1
+    bool stdinClosed = false;
     std::string stdoutPath = {};   // captured into the outcome when empty
     std::string stdoutHolds = {};  // what the captured file holds already; then appended to
     int stdoutFd = -1;             // taken over and closed by run(), instead of a file
@@ -126,6 +128,7 @@ Outcome run(const fs::path& dir, const std::vector<std::string>& operands, const
             dup2(err, 2) < 0) {
             _exit(126);
         }
+        if (streams.stdinClosed) close(0);
         if (streams.stdoutClosed) close(1);
         execvp(program.c_str(), argv.data());
         _exit(127);
@@ -134,8 +137,17 @@ Outcome run(const fs::path& dir, const std::vector<std::string>& operands, const
     // reader leave.
     if (streams.stdinFd >= 0) close(streams.stdinFd);
     if (streams.stdoutFd >= 0) close(streams.stdoutFd);
+    // A run that hangs is ended, so that the test fails rather than waits.
     int wait = 0;
-    waitpid(pid, &wait, 0);
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(40);
+    while (waitpid(pid, &wait, WNOHANG) == 0) {
+        if (std::chrono::steady_clock::now() > deadline) {
+            kill(pid, SIGKILL);
+            waitpid(pid, &wait, 0);
+            break;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
 
     Outcome outcome;
     outcome.status = WIFEXITED(wait) ? WEXITSTATUS(wait) : 128 + WTERMSIG(wait);
@@ -176,7 +188,13 @@ struct Case {
     std::vector<std::pair<std::string, std::optional<std::string>>> after = {};
     std::function<void(const fs::path&)> setup = {};
     std::string fault = {};        // injected into the calls on the first operand, see Redirect
+    std::string faultPath = {};    // or on this path
     std::string stdoutHolds = {};  // standard output appends to a file that holds this; `out` includes it
+    bool stdinClosed = false;
+    bool stdoutClosed = false;
+    // Standard input a socket, fed this 64 times, all of which must be taken.
+    std::optional<std::string> stdinSocketFeeds = {};
+    bool stdoutSocket = false;  // standard output a socket, whose reader gathers `out`
 };
 
 // Names the case in test listings instead of dumping its bytes.
@@ -190,11 +208,45 @@ TEST_P(Cli, PrintsExitsAndLeavesFilesAsDocumented) {
     for (const auto& [name, content] : c.files) put(scratch.dir / name, content);
     if (c.setup) c.setup(scratch.dir);
 
-    const Outcome outcome =
-        run(scratch.dir, c.operands,
-            {.stdoutHolds = c.stdoutHolds, .fault = c.fault, .faultPath = c.fault.empty() ? "" : c.operands.front()});
+    int in = -1;
+    bool fed = false;
+    std::thread feeder;
+    if (c.stdinSocketFeeds) {
+        int ends[2];
+        ASSERT_EQ(socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, ends), 0);
+        in = ends[0];
+        feeder = std::thread([&, fd = ends[1]] { fed = feed(fd, *c.stdinSocketFeeds, 64); });
+    }
+    int out = -1;
+    std::string gathered;
+    std::thread reader;
+    if (c.stdoutSocket) {
+        int ends[2];
+        ASSERT_EQ(socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, ends), 0);
+        out = ends[1];
+        reader = std::thread([&, fd = ends[0]] {
+            char chunk[4096];
+            for (ssize_t got = 0; (got = read(fd, chunk, sizeof chunk)) > 0;) gathered.append(chunk, got);
+            close(fd);
+        });
+    }
+    const std::string faultPath = !c.faultPath.empty() || c.fault.empty() ? c.faultPath : c.operands.front();
+    Outcome outcome = run(scratch.dir, c.operands,
+                          {.stdinFd = in,
+                           .stdinClosed = c.stdinClosed,
+                           .stdoutHolds = c.stdoutHolds,
+                           .stdoutFd = out,
+                           .stdoutClosed = c.stdoutClosed,
+                           .fault = c.fault,
+                           .faultPath = faultPath});
+    if (feeder.joinable()) feeder.join();
+    if (reader.joinable()) reader.join();
+    if (c.stdoutSocket) outcome.out = gathered;
 
     EXPECT_EQ(outcome.out, c.out);
+    if (c.stdinSocketFeeds) {
+        EXPECT_TRUE(fed) << "standard input was not read to its end";
+    }
     EXPECT_EQ(outcome.status, c.status);
     EXPECT_EQ(outcome.err, "");
     for (const auto& [name, content] : c.after) {
@@ -302,6 +354,21 @@ void symLink(const fs::path& dir) { fs::create_symlink("seq", dir / "alias"); }
 
 const std::string lambdaStart = "GGGCGGCGACCTCGCGGGTTTTCGCTATTTATGAAAATTTTCCGGTTTAAGG";
 
+// "seq" by a path longer than the kernel resolves (PATH_MAX, 4096).
+std::string tooLongForSeq = [] {
+    std::string path;
+    for (int i = 0; i < 2100; ++i) path += "./";
+    return path + "seq";
+}();
+
+// link1 names seq, and each linkN the one before: one more than the 40 links
+// Linux follows in a path.
+void linkChain(const fs::path& dir) {
+    fs::create_symlink("seq", dir / "link1");
+    for (int n = 2; n <= 41; ++n)
+        fs::create_symlink("link" + std::to_string(n - 1), dir / ("link" + std::to_string(n)));
+}
+
 // clang-format off
 const std::vector<Case> decisions = {
     Case{.name = "MissingInputPositiveWindow", .files = {{"out", "old"}}, .operands = {"missing", "5", "out"},
@@ -322,6 +389,17 @@ const std::vector<Case> decisions = {
     Case{.name = "StandardOutputsFileKeepsItsLines", .files = {{"seq", lambdaStart}},
          .operands = {"seq", "4", "/dev/stdout"}, .out = "earlier line\n1.000000\n", .stdoutHolds = "earlier line\n"},
     contents("HugeWindowOverTwoBytes", "GC", "2147483647", "1.000000\n"),
+    // Linux opens no socket through /dev/stdout; what the path names is still standard output.
+    Case{.name = "StandardOutputSocketNamedAsOutput", .files = {{"seq", lambdaStart}},
+         .operands = {"seq", "4", "/dev/stdout"}, .out = "1.000000\n", .stdoutSocket = true},
+    // Only a regular file could be emptied, so only a regular file is refused.
+    Case{.name = "SameDeviceAsInputAndOutput", .operands = {"/dev/stdin", "4", "/dev/null"}, .out = "0.000000\n"},
+    Case{.name = "NameTooLongKeepsOutputAlone", .files = {{"seq", lambdaStart}},
+         .operands = {tooLongForSeq, "4", "seq"}, .out = inputError(tooLongForSeq) + outputError("seq"),
+         .status = 1, .after = {{"seq", lambdaStart}}},
+    Case{.name = "TooManyLinksKeepsOutputAlone", .files = {{"seq", lambdaStart}}, .operands = {"link41", "4", "link40"},
+         .out = inputError("link41") + outputError("link40"), .status = 1, .after = {{"seq", lambdaStart}},
+         .setup = linkChain},
 };
 // clang-format on
 INSTANTIATE_TEST_SUITE_P(Decisions, Cli, testing::ValuesIn(decisions), caseName);
@@ -346,6 +424,14 @@ void fifoWriterClosesAtOnce(const fs::path& dir) {
 // Two blocks of the reader: A, then G. Padding after the first block would
 // print 0.000000.
 const std::string twoBlocks = std::string(600000, 'A') + std::string(600000, 'G');
+
+void fifoOnly(const fs::path& dir) { mkfifo((dir / "fifo").c_str(), 0600); }
+
+// 2040-01-01: a 32-bit build without 64-bit times cannot even stat such a file.
+void datedAfter2038(const fs::path& dir) {
+    const timespec times[2] = {{.tv_sec = 2208988800, .tv_nsec = 0}, {.tv_sec = 2208988800, .tv_nsec = 0}};
+    for (const char* name : {"seq", "out"}) utimensat(AT_FDCWD, (dir / name).c_str(), times, 0);
+}
 
 void fifoWriterSendsGgcc(const fs::path& dir) {
     const fs::path fifo = dir / "fifo";
@@ -412,7 +498,8 @@ const std::vector<Case> badInputs = {
     Case{.name = "MissingNonUtf8Path", .operands = {"\x80\xff", "5", "out"}, .out = inputError("\x80\xff"),
          .status = 1},
     Case{.name = "PathLongerThanPathMax", .files = {{"seq", gc5}}, .operands = {std::string(5000, 'a'), "5", "out"},
-         .out = inputError(std::string(5000, 'a')), .status = 1, .after = {{"seq", gc5}}},
+         .out = inputError(std::string(5000, 'a')) + outputError("out"), .status = 1,
+         .after = {{"seq", gc5}, {"out", std::nullopt}}},
     Case{.name = "OutputInMissingFolder", .files = {{"seq", gc5}}, .operands = {"seq", "5", "none/out"},
          .out = outputError("none/out") + "0.800000\n", .after = {{"seq", gc5}}},
     Case{.name = "WindowTextBinaryMess", .files = {{"seq", gc5}}, .operands = {"seq", "\x01\x7f\xc3(\xff" "9", "out"},
@@ -457,6 +544,17 @@ const std::vector<Case> badInputs = {
     Case{.name = "UnidentifiedInputLeavesOutputAlone", .files = {{"seq", lambdaStart}}, .operands = {"seq", "4", "seq"},
          .out = inputError("seq") + outputError("seq"), .status = 1, .after = {{"seq", lambdaStart}},
          .fault = "%%stat:error=EIO:when=1"},
+    // Nothing is written to OUTPUT, so a FIFO that nobody reads is not waited for.
+    Case{.name = "FifoOutputWithoutReaderIsNotWaitedFor", .files = {{"seq", gc5}}, .operands = {"seq", "5", "fifo"},
+         .out = outputError("fifo") + "0.800000\n", .setup = fifoOnly},
+    Case{.name = "StandardInputSocket", .operands = {"/dev/stdin", "4", "out"}, .out = "1.000000\n",
+         .stdinSocketFeeds = std::string(1 << 16, 'G') + "CA"},
+    // A bare chroot or sandbox has no /dev/null to hold the closed streams.
+    Case{.name = "ClosedStreamsWithoutDevNullNeverReachAFile", .files = {{"seq", gc5}}, .operands = {"seq", "5", "out"},
+         .status = 1, .after = {{"out", ""}}, .fault = "openat:error=ENOENT", .faultPath = "/dev/null",
+         .stdinClosed = true, .stdoutClosed = true},
+    Case{.name = "DatedAfter2038", .files = {{"seq", gc5}, {"out", "old"}}, .operands = {"seq", "5", "out"},
+         .out = "0.800000\n", .after = {{"out", ""}}, .setup = datedAfter2038},
     Case{.name = "SymlinkOutputKeepsInput", .files = {{"seq", lambdaStart}}, .operands = {"seq", "4", "alias"},
          .out = outputError("alias") + "1.000000\n", .after = {{"seq", lambdaStart}}, .setup = symLink},
 };
