@@ -2,7 +2,6 @@
 
 #include <fcntl.h>
 #include <poll.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -10,19 +9,11 @@
 #include <climits>
 
 #include "gc_count.hpp"
-#include "retry.hpp"
+#include "io.hpp"
 
 namespace gcwindow {
 
-BlockReader::BlockReader(int fd, mode_t kind, std::span<unsigned char> buffer)
-    : fd_(fd), kind_(kind), buffer_(buffer), atOffsets_(S_ISREG(kind)) {}
-
-BlockReader BlockReader::atOffsets(int fd, std::span<unsigned char> buffer, std::uint64_t offset) {
-    BlockReader reader(fd, S_IFREG, buffer);
-    reader.position_ = offset;
-    reader.mayReadInOrder_ = false;
-    return reader;
-}
+BlockReader::BlockReader(int fd, std::span<unsigned char> buffer) : fd_(fd), buffer_(buffer) {}
 
 Counted BlockReader::countNext(std::size_t limit) {
     const auto block = read(limit);
@@ -34,47 +25,26 @@ std::span<const unsigned char> BlockReader::read(std::size_t limit) {
     if (atEnd_) return {};
     const std::size_t wanted = std::min(limit, buffer_.size());
     ssize_t got = 0;
-    int error = 0;
     do {
-        got = readSome(wanted);
-        error = got < 0 ? errno : 0;
-    } while (got < 0 && worthRetrying(error, fd_, POLLIN));
+        got = ::read(fd_, buffer_.data(), wanted);
+    } while (got < 0 && worthRetrying(errno, fd_, POLLIN));
     if (got <= 0) {
         atEnd_ = true;
-        error_ = error;
+        failed_ = got < 0;
         return {};
     }
-    position_ += static_cast<std::uint64_t>(got);
     return {buffer_.data(), static_cast<std::size_t>(got)};
 }
 
-// A regular file is read at its own position, which a count made another
-// way passes without moving the file offset. Some regular files refuse
-// pread with ESPIPE but read in order (tracefs's trace_pipe, FUSE files
-// opened non-seekable, which cat reads): those are read from here on, from
-// the offset that the bytes read so far end at.
-ssize_t BlockReader::readSome(std::size_t wanted) {
-    if (atOffsets_) {
-        const ssize_t got = ::pread(fd_, buffer_.data(), wanted, static_cast<off_t>(position_));
-        if (got >= 0 || errno != ESPIPE || !mayReadInOrder_) return got;
-        if (position_ != 0 && lseek(fd_, static_cast<off_t>(position_), SEEK_SET) < 0) return -1;
-        atOffsets_ = false;
-    }
-    return ::read(fd_, buffer_.data(), wanted);
-}
-
-// The answer is already out when this runs, so a read that fails here only
-// ends the drain early.
 void BlockReader::drain() {
-    if (atEnd_ || (!S_ISFIFO(kind_) && !S_ISSOCK(kind_))) return;
-    if (S_ISFIFO(kind_) && spliceToNull()) return;
+    if (atEnd_ || spliceToNull()) return;
     while (!read(buffer_.size()).empty()) {
     }
 }
 
 // Moves the rest of a pipe into /dev/null inside the kernel, never copying
-// it through the buffer. False where splice cannot be used or fails, and the
-// caller reads the rest instead.
+// it through the buffer. False where splice cannot be used (not a pipe) or
+// fails, and the caller reads the rest instead.
 bool BlockReader::spliceToNull() {
 #if defined(SPLICE_F_MOVE)
     // A pipe of the largest size any user may ask for (Linux's default

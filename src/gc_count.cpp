@@ -6,9 +6,7 @@
 
 #include <array>
 
-#include "gc_count_arm.hpp"
-#include "gc_count_swar.hpp"
-#include "gc_count_x86.hpp"
+#include "gc_kernels.hpp"
 
 namespace gcwindow {
 

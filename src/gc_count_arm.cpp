@@ -1,4 +1,4 @@
-#include "gc_count_arm.hpp"
+#include "gc_kernels.hpp"
 
 // The vector kernel needs AArch64, on Linux and macOS alike; elsewhere this
 // file is empty.
@@ -24,8 +24,7 @@ constexpr std::size_t stepsPerFlush = 255;
 }  // namespace
 
 // Four vectors a step, each into a count of its own: with one count, each
-// subtraction waits on the one before (12 against 7 cycles a step in
-// llvm-mca's Neoverse N1 model, 8 against 4 in its Apple M1 model).
+// subtraction would wait on the one before.
 std::size_t countGcNeon(std::span<const unsigned char> bytes) {
     const unsigned char* next = bytes.data();
     const unsigned char* const end = next + bytes.size();

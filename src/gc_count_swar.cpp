@@ -1,4 +1,4 @@
-#include "gc_count_swar.hpp"
+#include "gc_kernels.hpp"
 
 // x86-64 and AArch64 count with their vector kernels instead.
 #if !defined(__x86_64__) && !defined(__aarch64__)

@@ -10,6 +10,8 @@
 #include <cerrno>
 #include <span>
 
+#include "gc_count.hpp"
+
 namespace gcwindow {
 
 namespace {
@@ -19,9 +21,8 @@ constexpr unsigned maxThreads = 4;
 
 // How many threads count a long stretch: one for each CPU this process may
 // run on (a job scheduler or taskset may give it fewer than the machine has),
-// and one more, which keeps the CPUs busy while a thread is between pieces:
-// on two CPUs, three threads take 0.50 of cat's time and two 0.54, and four
-// gain nothing over three. With one CPU, one thread.
+// and one more, which keeps the CPUs busy while a thread is between pieces.
+// With one CPU, one thread.
 unsigned countingThreads() {
 #if defined(CPU_COUNT)
     cpu_set_t cpus;
@@ -53,9 +54,7 @@ bool changedBetween(const struct stat& before, const struct stat& after) {
            !same(changed(before), changed(after));
 }
 
-// No piece is one of no length. (A std::optional would do, but where the
-// C++ library's assertions are on, as some distributions build, its check
-// can survive -Os and call into that library.)
+// A stretch of the file for one thread to count; none left once its length is 0.
 struct Piece {
     std::size_t offset = 0;
     std::size_t length = 0;
@@ -66,9 +65,7 @@ struct Piece {
 // as soon as it is done with the last. Each piece is a sixth of what is left
 // (with three threads), in whole blocks, and at least `shortest`: long runs
 // at first, which a disk reads ahead well, then short ones, so that the
-// threads end together. Equal 16 MiB pieces took 1.01 to 1.14 of cat's time
-// on a file evicted from the cache, these 0.88 to 1.08, and 0.47 against 0.45
-// cached.
+// threads end together.
 struct Stretch {
     int fd;
     std::size_t length;
@@ -93,30 +90,42 @@ struct Stretch {
     Piece next() { return stop ? Piece{} : take(); }
 };
 
+// Reads into `block` at `offset`, never moving the file offset, so that the
+// threads can share the descriptor. An interrupted read is made again; a
+// regular file that says it would block is never ready, so that is a failure.
+ssize_t readAt(int fd, std::span<unsigned char> block, std::size_t offset) {
+    ssize_t got = 0;
+    do {
+        got = pread(fd, block.data(), block.size(), static_cast<off_t>(offset));
+    } while (got < 0 && errno == EINTR);
+    return got;
+}
+
 // One thread's share: the pieces it takes, read into its own block.
 struct Counter {
     Stretch* stretch = nullptr;
     std::span<unsigned char> block;
     std::size_t gc = 0;
-    bool cameShort = false;
+    bool countAgain = false;
     bool failed = false;
 
     // Another thread's trouble is looked at only between pieces, so a piece
-    // once taken is always counted. A file that refuses reads at offsets is
-    // counted again in order, by the reader that can read it without them.
+    // once taken is always counted. A file that refuses reads at offsets
+    // (ESPIPE) is counted again in order, as one that came short is.
     void countPieces(Piece piece) {
         for (; piece; piece = stretch->next()) {
-            BlockReader reader = BlockReader::atOffsets(stretch->fd, block, piece.offset);
-            for (std::size_t rest = piece.length; rest > 0;) {
-                const Counted counted = reader.countNext(rest);
-                if (counted.bytes == 0) {
-                    (reader.failed() && reader.error() != ESPIPE ? failed : cameShort) = true;
+            for (std::size_t done = 0; done < piece.length;) {
+                const std::size_t wanted = std::min(piece.length - done, block.size());
+                const ssize_t got = readAt(stretch->fd, block.first(wanted), piece.offset + done);
+                if (got <= 0) {
+                    (got < 0 && errno != ESPIPE ? failed : countAgain) = true;
                     stretch->stop = true;
                     return;
                 }
-                gc += counted.gc;
-                rest -= counted.bytes;
-                if (piece.offset + piece.length == stretch->length) stretch->last = counted.last;
+                const auto bytes = block.first(static_cast<std::size_t>(got));
+                gc += countGc(bytes);
+                done += bytes.size();
+                if (piece.offset + done == stretch->length) stretch->last = bytes.back();
             }
         }
     }
@@ -134,7 +143,7 @@ void* countInHelper(void* counter) {
 // delivers, so a long stretch is counted by several threads, each into its
 // own block. No thread allocates or throws: one that cannot be started
 // leaves its pieces to the others.
-ParallelCount countFileStart(int fd, std::size_t limit, std::size_t blockSize, std::size_t shortest) {
+ParallelCount countFileStart(int fd, std::size_t limit, std::size_t shortest, std::size_t blockSize) {
     if (limit < 2 * shortest) return {};
     struct stat before {};
     if (fstat(fd, &before) != 0 || !S_ISREG(before.st_mode)) return {};
@@ -166,16 +175,19 @@ ParallelCount countFileStart(int fd, std::size_t limit, std::size_t blockSize, s
     for (unsigned thread = 1; thread < running; ++thread) pthread_join(helpers[thread], nullptr);
 
     std::size_t gc = 0;
-    bool cameShort = false;
+    bool countAgain = false;
     bool failed = false;
     for (unsigned thread = 0; thread < running; ++thread) {
         gc += counters[thread].gc;
-        cameShort = cameShort || counters[thread].cameShort;
+        countAgain = countAgain || counters[thread].countAgain;
         failed = failed || counters[thread].failed;
     }
     if (failed) return {.outcome = Parallel::failed};
     struct stat after {};
-    if (cameShort || fstat(fd, &after) != 0 || changedBetween(before, after)) return {.outcome = Parallel::cameShort};
+    if (countAgain || fstat(fd, &after) != 0 || changedBetween(before, after) ||
+        lseek(fd, static_cast<off_t>(length), SEEK_SET) != static_cast<off_t>(length)) {
+        return {.outcome = Parallel::countAgain};
+    }
     return {.outcome = Parallel::counted, .counted = {length, gc, stretch.last}};
 }
 

@@ -12,10 +12,10 @@ constexpr std::size_t shortestPiece = std::size_t{16} << 20;
 
 // What a count of a file's start in several threads came to.
 enum class Parallel {
-    counted,    // the whole stretch, from a file that did not change meanwhile
-    cameShort,  // a piece came short, or the file changed: count it in order
-    failed,     // a read failed
-    notTried,   // not a regular file, too short a stretch, or one CPU
+    counted,     // the whole stretch, of a file that did not change meanwhile
+    countAgain,  // a piece came short, the file changed, or its offset would not move: count it in order
+    failed,      // a read failed
+    notTried,    // not a regular file, too short a stretch, or one CPU
 };
 
 struct ParallelCount {
@@ -24,11 +24,15 @@ struct ParallelCount {
 };
 
 // Counts the first `limit` bytes of the regular file `fd`, or all of it when
-// it is shorter, in several threads that each read blocks of `blockSize` bytes
-// (at most blockBytes). Where the file's size or times changed meanwhile, the
-// pieces may hold what no pass from start to end could see, and it says so
-// instead. A write through a shared mapping, or one within the clock tick of
-// the write before it where times are coarse, leaves them as they were.
-ParallelCount countFileStart(int fd, std::size_t limit, std::size_t blockSize, std::size_t shortest = shortestPiece);
+// it is shorter, in several threads that each read blocks of `blockSize`
+// bytes (at most blockBytes) at their own offsets, and when it has counted,
+// moves the file offset, which stood at the start, to the end of the
+// stretch: reading in order goes on from there. Where the file's size or
+// times changed meanwhile, the pieces may hold what no pass from start to
+// end could see, and it says so instead. A write through a shared mapping,
+// or one within the clock tick of the write before it where times are
+// coarse, leaves them as they were.
+ParallelCount countFileStart(int fd, std::size_t limit, std::size_t shortest = shortestPiece,
+                             std::size_t blockSize = blockBytes);
 
 }  // namespace gcwindow

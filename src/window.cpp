@@ -3,11 +3,13 @@
 #include <cstdio>
 #include <optional>
 
+#include "block_reader.hpp"
 #include "gc_count.hpp"
+#include "parallel_count.hpp"
 
 namespace gcwindow {
 
-FirstWindow measureFirstWindow(BlockReader& ins, std::int32_t runningWindow, std::size_t shortest) {
+FirstWindow measureFirstWindow(int fd, std::int32_t runningWindow, std::span<unsigned char> block) {
     FirstWindow window;
     if (runningWindow <= 0) return window;
 
@@ -18,19 +20,18 @@ FirstWindow measureFirstWindow(BlockReader& ins, std::int32_t runningWindow, std
         base = counted.last;
         unfilled -= counted.bytes;
     };
-    // Threads count what they can of a long stretch at the file's start; the
-    // rest, or all of it where they could not, is read in order.
-    const ParallelCount parallel = countFileStart(ins.fd(), unfilled, ins.blockSize(), shortest);
-    if (parallel.outcome == Parallel::counted) {
-        add(parallel.counted);
-        ins.skip(parallel.counted.bytes);
-    }
-    while (unfilled > 0 && parallel.outcome != Parallel::failed) {
+    // Threads count a long stretch at a regular file's start where they can,
+    // and leave the file offset after it; the rest is read in order.
+    const ParallelCount parallel = countFileStart(fd, unfilled);
+    if (parallel.outcome == Parallel::failed) return {.keepGoing = false, .readFailed = true};
+    if (parallel.outcome == Parallel::counted) add(parallel.counted);
+    BlockReader ins(fd, block);
+    while (unfilled > 0) {
         const Counted counted = ins.countNext(unfilled);
         if (counted.bytes == 0) break;
         add(counted);
     }
-    window.readFailed = parallel.outcome == Parallel::failed || ins.failed();
+    window.readFailed = ins.failed();
     window.keepGoing = unfilled == 0;
     if (window.readFailed) return window;
     // Positions past the end repeat the last byte, all in one step: a window

@@ -1,9 +1,7 @@
 #pragma once
 
 #include <cstdint>
-
-#include "block_reader.hpp"
-#include "parallel_count.hpp"
+#include <span>
 
 namespace gcwindow {
 
@@ -13,14 +11,14 @@ struct FirstWindow {
     bool readFailed = false;  // a read inside the window failed: there is no answer
 };
 
-// Counts the GC bytes among the first `runningWindow` positions of `ins`.
-// Every byte is a position, line breaks included. When the input ends early,
-// each remaining position repeats its last byte; an empty input has none to
-// repeat, so its positions count as not GC. A window of 0 or less reads nothing.
-// A read that fails is never taken for the end: padding after it would print
-// a plausible wrong share. A long window of a regular file is counted in
-// several threads, in pieces of at least `shortest` bytes.
-FirstWindow measureFirstWindow(BlockReader& ins, std::int32_t runningWindow, std::size_t shortest = shortestPiece);
+// Counts the GC bytes among the first `runningWindow` positions of the input
+// open as `fd`, read from its start into `block`. Every byte is a position,
+// line breaks included. When the input ends early, each remaining position
+// repeats its last byte; an empty input has none to repeat, so its positions
+// count as not GC. A window of 0 or less reads nothing. A read that fails is
+// never taken for the end: padding after it would print a plausible wrong
+// share.
+FirstWindow measureFirstWindow(int fd, std::int32_t runningWindow, std::span<unsigned char> block);
 
 // The result line, such as "0.516000\n": the share taken in single precision,
 // printed with "%f\n". A window of 0 gives "-nan" on every target, a negative

@@ -1,67 +1,74 @@
 #pragma once
 
-// What the tool must print, worked out one byte at a time, and the real
-// measure run through the real block reader, for tests to compare.
-
-#include <sys/mman.h>
-#include <sys/stat.h>
-#include <unistd.h>
+// What the tool must print, worked out its own way: one byte per window
+// position, exact counts, and the rounding done with integers alone.
 
 #include <cstdint>
-#include <cstdio>
-#include <cstdlib>
 #include <string>
 #include <string_view>
-#include <vector>
-
-#include "block_reader.hpp"
-#include "window.hpp"
 
 namespace naive {
 
 inline bool isGc(char base) { return base == 'G' || base == 'C' || base == 'g' || base == 'c'; }
 
-// Each position takes the next byte while there are bytes; every position
-// after the end repeats the last one (none, for an empty input), so those are
-// counted together rather than looping two billion times over two bytes.
-inline std::string resultLine(std::string_view input, std::int32_t window) {
-    std::int64_t gcTot = 0;
+// The GC positions of a window of `window` (above 0): each takes the next
+// byte while there are bytes, and every one after the end repeats the last
+// (none, for an empty input), counted together rather than one by one.
+inline std::int64_t gcPositions(std::string_view input, std::int64_t window) {
+    std::int64_t gc = 0;
     std::int64_t position = 0;
     for (; position < window && position < static_cast<std::int64_t>(input.size()); ++position) {
-        if (isGc(input[position])) ++gcTot;
+        gc += isGc(input[position]) ? 1 : 0;
     }
-    if (position < window && !input.empty() && isGc(input.back())) gcTot += window - position;
-    // The line x86-64 prints for 0/0, taken as the answer on every target.
-    if (window == 0) return "-nan\n";
-    // Stored, so that x87 rounds each to single precision as SSE does.
-    const volatile float gc = static_cast<float>(gcTot);
-    const volatile float positions = static_cast<float>(window);
-    const volatile float share = gc / positions;
-    char line[32];
-    std::snprintf(line, sizeof line, "%f\n", static_cast<double>(share));
-    return line;
+    if (position < window && !input.empty() && isGc(input.back())) gc += window - position;
+    return gc;
 }
 
-struct Measured {
-    std::string line;
-    bool keepGoing;
-};
+// `n` rounded to the nearest number with 24 significant bits (a float's),
+// ties to the even one.
+inline std::uint64_t toFloat(std::uint64_t n) {
+    int dropped = 0;
+    while ((n >> dropped) >= (std::uint64_t{1} << 24)) ++dropped;
+    if (dropped == 0) return n;
+    std::uint64_t kept = n >> dropped;
+    const std::uint64_t rest = n & ((std::uint64_t{1} << dropped) - 1);
+    const std::uint64_t half = std::uint64_t{1} << (dropped - 1);
+    if (rest > half || (rest == half && kept % 2 == 1)) ++kept;
+    return kept << dropped;
+}
 
-// gcwindow's measure over `input` held in a memory file, read in blocks of
-// `blockSize` bytes, by several threads where the window holds two pieces of
-// `shortest` bytes.
-inline Measured measure(std::string_view input, std::int32_t window, std::size_t blockSize,
-                        std::size_t shortest = gcwindow::shortestPiece) {
-    const int fd = memfd_create("input", MFD_CLOEXEC);
-    if (fd < 0 || write(fd, input.data(), input.size()) != static_cast<ssize_t>(input.size()) ||
-        lseek(fd, 0, SEEK_SET) != 0) {
-        std::abort();
+// The line for `gc` of `window` positions (0 <= gc <= window): both counts
+// rounded to floats, their quotient rounded to a float, that printed with
+// six decimals, ties to even.
+inline std::string shareLine(std::int64_t gc, std::int64_t window) {
+    if (window == 0) return "-nan\n";      // as x86-64 prints 0/0
+    if (window < 0) return "-0.000000\n";  // zero GC over a negative count
+    const std::uint64_t top = toFloat(static_cast<std::uint64_t>(gc));
+    const std::uint64_t bottom = toFloat(static_cast<std::uint64_t>(window));
+    // The quotient as q / 2^scale, q with 24 significant bits: top < 2^32,
+    // so top << scale < bottom << 24 < 2^56.
+    std::uint64_t q = 0;
+    int scale = 0;
+    if (top > 0) {
+        while ((top << scale) < (bottom << 23)) ++scale;
+        q = (top << scale) / bottom;
+        const std::uint64_t rest = (top << scale) % bottom;
+        if (2 * rest > bottom || (2 * rest == bottom && q % 2 == 1)) ++q;
     }
-    std::vector<unsigned char> buffer(blockSize);
-    gcwindow::BlockReader ins(fd, S_IFREG, buffer);
-    const gcwindow::FirstWindow measured = gcwindow::measureFirstWindow(ins, window, shortest);
-    close(fd);
-    return {gcwindow::resultLine(measured.gcTot, window).text, measured.keepGoing};
+    // Millionths: q * 10^6 / 2^scale (below 2^45 over at most 2^56).
+    const std::uint64_t scaled = q * 1000000;
+    std::uint64_t millionths = scale < 64 ? scaled >> scale : 0;
+    if (scale > 0 && scale < 64) {
+        const std::uint64_t rest = scaled & ((std::uint64_t{1} << scale) - 1);
+        const std::uint64_t half = std::uint64_t{1} << (scale - 1);
+        if (rest > half || (rest == half && millionths % 2 == 1)) ++millionths;
+    }
+    const std::string fraction = std::to_string(1000000 + millionths % 1000000).substr(1);
+    return std::to_string(millionths / 1000000) + "." + fraction + "\n";
+}
+
+inline std::string resultLine(std::string_view input, std::int32_t window) {
+    return shareLine(window > 0 ? gcPositions(input, window) : 0, window);
 }
 
 }  // namespace naive

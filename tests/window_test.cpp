@@ -1,16 +1,17 @@
-// The window measure, read through the real block reader, against a naive
-// model that takes one byte per window position.
+// The window measure and the threaded count, run over memory files, against
+// the model that takes one byte per window position.
 
 #include <gtest/gtest.h>
 #include <sched.h>
-#include <sys/mman.h>
 #include <unistd.h>
 
 #include <array>
 #include <random>
 #include <string>
 
+#include "memory_file.hpp"
 #include "naive_model.hpp"
+#include "parallel_count.hpp"
 
 namespace {
 
@@ -27,39 +28,33 @@ std::string randomInput(std::mt19937& random) {
 
 std::int32_t randomWindow(std::mt19937& random, std::size_t inputLength) {
     const auto length = static_cast<std::int32_t>(inputLength);
-    switch (random() % 5) {
+    switch (random() % 6) {
         case 0:
             return std::uniform_int_distribution<std::int32_t>(-3, 0)(random);
         case 1:
             return length;
         case 2:
             return length + std::uniform_int_distribution<std::int32_t>(1, 4000)(random);
+        case 3:  // where the counts are rounded to single precision
+            return std::uniform_int_distribution<std::int32_t>(1 << 24, 2147483647)(random);
         default:
             return std::uniform_int_distribution<std::int32_t>(1, std::max(length, 1))(random);
     }
 }
 
-TEST(FirstWindow, MatchesNaiveModelAcrossBlockEdges) {
-    struct Reading {
-        std::size_t blockSize;
-        std::size_t shortestPiece;
-    };
-    // Read in order with the tool's shortest piece; by several threads, a
-    // piece each in turn, where the window holds two of the shorter pieces.
-    constexpr std::size_t tool = gcwindow::shortestPiece;
-    constexpr std::array<Reading, 9> readings{
-        {{1, tool}, {3, tool}, {64, tool}, {4096, tool}, {1, 1}, {7, 7}, {3, 40}, {64, 500}, {4096, 16}}};
+// Blocks of one byte to a page: the count is carried across every block edge.
+TEST(FirstWindow, MatchesTheModelAcrossBlockEdges) {
+    constexpr std::array<std::size_t, 5> blockSizes{1, 3, 7, 64, 4096};
     std::mt19937 random(20261208);
     for (int trial = 0; trial < 3000; ++trial) {
         const std::string input = randomInput(random);
         const std::int32_t window = randomWindow(random, input.size());
-        const auto [blockSize, shortestPiece] = readings[trial % readings.size()];
+        const std::size_t blockSize = blockSizes[trial % blockSizes.size()];
 
-        const naive::Measured measured = naive::measure(input, window, blockSize, shortestPiece);
+        const Measured measured = measureInMemory(input, window, blockSize);
 
         ASSERT_EQ(measured.line, naive::resultLine(input, window))
-            << "length " << input.size() << ", window " << window << ", block " << blockSize << ", piece "
-            << shortestPiece;
+            << "length " << input.size() << ", window " << window << ", block " << blockSize;
         // The stream may hold more unless a read found its end inside the window.
         ASSERT_EQ(measured.keepGoing, window <= 0 || input.size() >= static_cast<std::size_t>(window));
     }
@@ -68,7 +63,43 @@ TEST(FirstWindow, MatchesNaiveModelAcrossBlockEdges) {
 TEST(FirstWindow, EveryByteValueOnceCountsFourOf256) {
     std::string everyByte;
     for (int value = 0; value < 256; ++value) everyByte += static_cast<char>(value);
-    EXPECT_EQ(naive::measure(everyByte, 256, 4096).line, "0.015625\n");
+    EXPECT_EQ(measureInMemory(everyByte, 256, 4096).line, "0.015625\n");
+}
+
+// Pieces and blocks far shorter than the tool's, so that small inputs are
+// shared out: what the threads count, and where they leave the file offset
+// for reading in order to go on from.
+TEST(ParallelCount, MatchesTheModelAndLeavesTheOffsetAfterTheStretch) {
+    cpu_set_t cpus;
+    if (sched_getaffinity(0, sizeof cpus, &cpus) != 0 || CPU_COUNT(&cpus) < 2) GTEST_SKIP() << "one CPU: no threads";
+    struct Reading {
+        std::size_t shortest;
+        std::size_t blockSize;
+    };
+    constexpr std::array<Reading, 5> readings{{{1, 1}, {7, 7}, {40, 3}, {500, 64}, {16, 4096}}};
+    std::mt19937 random(20261209);
+    int counted = 0;
+    for (int trial = 0; trial < 2000; ++trial) {
+        const std::string input = randomInput(random);
+        const auto limit = std::uniform_int_distribution<std::size_t>(0, input.size() + 100)(random);
+        const auto [shortest, blockSize] = readings[trial % readings.size()];
+        const int fd = memoryFile(input);
+
+        const gcwindow::ParallelCount count = gcwindow::countFileStart(fd, limit, shortest, blockSize);
+
+        const std::size_t stretch = std::min(limit, input.size());
+        ASSERT_EQ(count.outcome == gcwindow::Parallel::notTried, stretch < 2 * shortest) << stretch << " bytes";
+        if (count.outcome == gcwindow::Parallel::counted) {
+            ++counted;
+            ASSERT_EQ(count.counted.bytes, stretch);
+            ASSERT_EQ(count.counted.gc,
+                      naive::gcPositions(input.substr(0, stretch), static_cast<std::int64_t>(stretch)));
+            ASSERT_EQ(count.counted.last, static_cast<unsigned char>(input[stretch - 1]));
+            ASSERT_EQ(lseek(fd, 0, SEEK_CUR), static_cast<off_t>(stretch));
+        }
+        close(fd);
+    }
+    EXPECT_GT(counted, 1000);
 }
 
 // Threads only where the file holds two pieces: its length decides, not
@@ -84,9 +115,8 @@ TEST(ParallelCount, TriedOnlyWhereTheFileHoldsALongStretch) {
     constexpr std::array<Stretch, 4> stretches{
         {{2, 2147483647, false}, {100, 99, false}, {99, 2147483647, false}, {100, 2147483647, true}}};
     for (const auto [fileBytes, window, tried] : stretches) {
-        const int fd = memfd_create("input", MFD_CLOEXEC);
-        ASSERT_EQ(write(fd, std::string(fileBytes, 'G').data(), fileBytes), static_cast<ssize_t>(fileBytes));
-        const gcwindow::ParallelCount count = gcwindow::countFileStart(fd, window, 16, 50);
+        const int fd = memoryFile(std::string(fileBytes, 'G'));
+        const gcwindow::ParallelCount count = gcwindow::countFileStart(fd, window, 50, 16);
         EXPECT_EQ(count.outcome != gcwindow::Parallel::notTried, tried) << fileBytes << " bytes, window " << window;
         close(fd);
     }

@@ -1,5 +1,8 @@
 #pragma once
 
+// What every read and write of the tool shares: when a failed call is worth
+// making again, and writing a line whole.
+
 #include <sys/uio.h>
 
 #include <array>
@@ -7,6 +10,14 @@
 #include <string_view>
 
 namespace gcwindow {
+
+// Whether a call on `fd` that failed with `error` should just be made again:
+// it was interrupted, or `fd` is a pipe, FIFO, socket or character device
+// that would have blocked, and poll() has said it can go on (`events` is
+// POLLIN for a read, POLLOUT for a write). A regular file or a block device
+// that says EAGAIN is always ready to poll(), so waiting there would never
+// end: that is a failure.
+bool worthRetrying(int error, int fd, short events);
 
 // Writes every byte of the `count` parts to `fd`, however the descriptor
 // takes them: an interrupted or short write goes on from where it stopped,

@@ -1,0 +1,57 @@
+#pragma once
+
+// Opening SEQFILE and OUTPUT so that no file is ever emptied that holds the
+// sequence or a standard stream's lines, and no line lands in a file.
+
+#include <sys/types.h>
+
+#include <optional>
+
+namespace gcwindow {
+
+// Which file a path or descriptor is, whatever name reached it.
+struct FileIdentity {
+    dev_t device;
+    ino_t inode;
+    bool operator==(const FileIdentity&) const = default;
+};
+
+// SEQFILE as opened: what main needs to read it, and to keep OUTPUT from
+// ever being it.
+struct Input {
+    int fd = -1;  // -1 when it is not to be read
+    mode_t kind = 0;
+    std::optional<FileIdentity> identity;  // the file the path names, if it names one
+    bool identityUnknown = false;          // whether it does could not be learnt
+};
+
+// Opens SEQFILE for reading. A directory, which Linux opens but cannot read,
+// is refused like a missing file. Even an input that will not open is looked
+// up, so that a file we may not read is never emptied by being named as
+// OUTPUT too. Standard input that is a socket, named as /dev/stdin, is read
+// where it is already open, since Linux opens no socket by name.
+Input openInput(const char* path);
+
+// OUTPUT once opened: its descriptor, held to the end of the run (-1 where
+// there is none), and whether it failed in a way that is worth a message.
+struct Output {
+    int fd = -1;
+    bool failed = true;
+};
+
+// Creates or empties OUTPUT, waiting on nothing: nothing is ever written to
+// it, so a FIFO with no reader, or a device that waits on open, fails at
+// once. A regular file that is SEQFILE itself (the same path, a hard link or
+// a symbolic link) is refused: emptying it would destroy the sequence before
+// it is read. The file that a standard stream is open on is left as it is,
+// with no message, which would land among the results there; so is one that
+// will not open (a socket), by what its path names.
+Output openOutput(const char* path, std::optional<FileIdentity> input);
+
+// Puts a placeholder on closed standard output and error, so that no file
+// opened later takes their numbers: the result line would land in it. False
+// where standard output could not be held: then nothing can be said, and
+// the run must end.
+bool holdClosedStandardStreams();
+
+}  // namespace gcwindow

@@ -1,0 +1,285 @@
+#pragma once
+
+// Runs the built gcwindow in a scratch folder and checks what a user sees:
+// standard output, the exit status, an empty standard error, and the files
+// left behind. A case is a row of a table; Cli runs each.
+
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <sched.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <csignal>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <optional>
+#include <sstream>
+#include <string>
+#include <string_view>
+#include <thread>
+#include <utility>
+#include <vector>
+
+namespace cli {
+
+namespace fs = std::filesystem;
+
+// An emulator hands the tool the path it was given as its name.
+inline const std::string invokedAs = std::string_view(GCWINDOW_EMULATOR).empty() ? "gcwindow" : GCWINDOW_EXE;
+
+inline const std::string usage = "Usage: " + invokedAs +
+                                 " assemblyFile.fasta runningWindow output\n"
+                                 "Finds the running window GC content in a fasta file\n"
+                                 "Just sequence! No gene name/info!\n";
+
+inline std::string inputError(const std::string& path) {
+    return "Error! Could not open the first input file: " + path + "\n";
+}
+inline std::string outputError(const std::string& path) {
+    return "Error! Could not open the output file: " + path + "\n";
+}
+inline std::string readError(const std::string& path) {
+    return "Error! Could not read the first input file: " + path + "\n";
+}
+
+inline std::string slurp(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), {}};
+}
+
+inline void put(const fs::path& path, const std::string& content) { std::ofstream(path, std::ios::binary) << content; }
+
+struct Scratch {
+    Scratch() {
+        std::string pattern = (fs::temp_directory_path() / "gcwindow-test-XXXXXX").string();
+        dir = mkdtemp(pattern.data());
+    }
+    ~Scratch() {
+        std::error_code ignored;
+        fs::remove_all(dir, ignored);
+    }
+    Scratch(const Scratch&) = delete;
+    Scratch& operator=(const Scratch&) = delete;
+    fs::path dir;
+};
+
+// Writes `chunk` `times` times into `fd`. False when the reader left before
+// taking everything.
+inline bool writeAll(int fd, const std::string& chunk, int times) {
+    bool whole = true;
+    for (int i = 0; i < times && whole; ++i) {
+        for (std::size_t done = 0; done < chunk.size() && whole;) {
+            const ssize_t wrote = write(fd, chunk.data() + done, chunk.size() - done);
+            whole = wrote > 0;
+            done += whole ? static_cast<std::size_t>(wrote) : 0;
+        }
+    }
+    return whole;
+}
+
+inline bool feed(int fd, const std::string& chunk, int times) {
+    const bool whole = writeAll(fd, chunk, times);
+    close(fd);
+    return whole;
+}
+
+struct Outcome {
+    std::string out;
+    std::string err;
+    int status = -1;    // the exit status, or 128 + the signal that ended it
+    std::string trace;  // strace's log, where a fault was injected
+};
+
+struct Redirect {
+    int stdinFd = -1;  // taken over and closed by run(); /dev/null when -1
+    bool stdinClosed = false;
+    std::string stdoutPath = {};   // captured into the outcome when empty
+    std::string stdoutHolds = {};  // what the captured file holds already; then appended to
+    int stdoutFd = -1;             // taken over and closed by run(), instead of a file
+    bool stdoutClosed = false;
+    // A system call made to fail, as strace's -e inject=FAULT counts the
+    // calls on `faultPath` (relative to the scratch folder), such as
+    // "read:error=EIO:when=2".
+    std::string fault = {};
+    std::string faultPath = {};
+};
+
+// Words run in front of the tool: under a cross build the emulator
+// (CMAKE_CROSSCOMPILING_EMULATOR, its words joined by spaces).
+inline std::vector<std::string> emulator() {
+    std::vector<std::string> words;
+    std::istringstream text(GCWINDOW_EMULATOR);
+    for (std::string word; text >> word;) words.push_back(word);
+    return words;
+}
+
+// Runs gcwindow inside `dir` as "gcwindow OPERANDS...", and ends it if it
+// has not ended within 40 s, so that a hang fails rather than waits.
+inline Outcome run(const fs::path& dir, const std::vector<std::string>& operands, const Redirect& streams = {}) {
+    const fs::path outPath = streams.stdoutPath.empty() ? dir / ".stdout" : fs::path(streams.stdoutPath);
+    const fs::path errPath = dir / ".stderr";
+    const fs::path tracePath = dir / ".trace";
+    std::vector<std::string> words = emulator();
+    if (!streams.fault.empty()) {
+        const std::vector<std::string> strace{"strace",
+                                              "-f",
+                                              "-qq",
+                                              "-o",
+                                              tracePath.string(),
+                                              "-P",
+                                              (dir / streams.faultPath).string(),
+                                              "-e",
+                                              "inject=" + streams.fault};
+        words.insert(words.begin(), strace.begin(), strace.end());
+    }
+    const std::string program = words.empty() ? GCWINDOW_EXE : words.front();
+    words.push_back(words.empty() ? invokedAs : GCWINDOW_EXE);
+    words.insert(words.end(), operands.begin(), operands.end());
+    std::vector<char*> argv;
+    for (std::string& word : words) argv.push_back(word.data());
+    argv.push_back(nullptr);
+    if (!streams.stdoutHolds.empty()) put(outPath, streams.stdoutHolds);
+
+    const pid_t pid = fork();
+    if (pid == 0) {
+        const int in = streams.stdinFd >= 0 ? streams.stdinFd : open("/dev/null", O_RDONLY);
+        const int appendOrEmpty = streams.stdoutHolds.empty() ? O_TRUNC : O_APPEND;
+        const int out =
+            streams.stdoutFd >= 0 ? streams.stdoutFd : open(outPath.c_str(), O_WRONLY | O_CREAT | appendOrEmpty, 0644);
+        const int err = open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        if (chdir(dir.c_str()) != 0 || in < 0 || out < 0 || err < 0 || dup2(in, 0) < 0 || dup2(out, 1) < 0 ||
+            dup2(err, 2) < 0) {
+            _exit(126);
+        }
+        if (streams.stdinClosed) close(0);
+        if (streams.stdoutClosed) close(1);
+        execvp(program.c_str(), argv.data());
+        _exit(127);
+    }
+    // Only the child may hold the read end, or a writer would never see the
+    // reader leave.
+    if (streams.stdinFd >= 0) close(streams.stdinFd);
+    if (streams.stdoutFd >= 0) close(streams.stdoutFd);
+    int wait = 0;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(40);
+    while (waitpid(pid, &wait, WNOHANG) == 0) {
+        if (std::chrono::steady_clock::now() > deadline) {
+            kill(pid, SIGKILL);
+            waitpid(pid, &wait, 0);
+            break;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+
+    Outcome outcome;
+    outcome.status = WIFEXITED(wait) ? WEXITSTATUS(wait) : 128 + WTERMSIG(wait);
+    if (streams.stdoutPath.empty()) outcome.out = slurp(outPath);
+    outcome.err = slurp(errPath);
+    outcome.trace = slurp(tracePath);
+    fs::remove(dir / ".stdout");
+    fs::remove(errPath);
+    fs::remove(tracePath);
+    return outcome;
+}
+
+// Whether this process may run on two CPUs or more, which the threaded count needs.
+inline bool severalCpus() {
+    cpu_set_t cpus;
+    return sched_getaffinity(0, sizeof cpus, &cpus) == 0 && CPU_COUNT(&cpus) >= 2;
+}
+
+struct Case {
+    std::string name;
+    std::vector<std::pair<std::string, std::string>> files = {};  // written before the run
+    std::vector<std::string> operands = {};
+    std::string out = {};
+    int status = 0;
+    // Contents afterwards; std::nullopt where nothing may exist.
+    std::vector<std::pair<std::string, std::optional<std::string>>> after = {};
+    std::function<void(const fs::path&)> setup = {};
+    // Injected into the calls on `faultPath`, the first operand when empty;
+    // the trace must show it injected, unless `faultReached` is false.
+    std::string fault = {};
+    std::string faultPath = {};
+    bool faultReached = true;
+    bool threads = false;          // skipped where the threaded count cannot run
+    std::string stdoutHolds = {};  // standard output appends to a file that holds this; `out` includes it
+    bool stdinClosed = false;
+    bool stdoutClosed = false;
+    std::optional<std::string> stdinSocketFeeds = {};  // standard input a socket, fed this 64 times, all taken
+    bool stdoutSocket = false;                         // standard output a socket, whose reader gathers `out`
+};
+
+// Names the case in test listings instead of dumping its bytes.
+inline void PrintTo(const Case& c, std::ostream* os) { *os << c.name; }
+
+inline std::string caseName(const testing::TestParamInfo<Case>& info) { return info.param.name; }
+
+class Cli : public testing::TestWithParam<Case> {};
+
+// A socket pair: one end for the tool, the other for a thread of the test.
+inline std::pair<int, int> socketEnds() {
+    int ends[2] = {-1, -1};
+    EXPECT_EQ(socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, ends), 0);
+    return {ends[0], ends[1]};
+}
+
+inline void check(const Case& c) {
+    if (c.threads && !severalCpus()) GTEST_SKIP() << "one CPU: no threads";
+    Scratch scratch;
+    for (const auto& [name, content] : c.files) put(scratch.dir / name, content);
+    if (c.setup) c.setup(scratch.dir);
+
+    Redirect streams{.stdinClosed = c.stdinClosed,
+                     .stdoutHolds = c.stdoutHolds,
+                     .stdoutClosed = c.stdoutClosed,
+                     .fault = c.fault,
+                     .faultPath = c.faultPath.empty() && !c.fault.empty() ? c.operands.front() : c.faultPath};
+    bool fed = false;
+    std::thread feeder;
+    if (c.stdinSocketFeeds) {
+        const auto [tool, test] = socketEnds();
+        streams.stdinFd = tool;
+        feeder = std::thread([&, test] { fed = feed(test, *c.stdinSocketFeeds, 64); });
+    }
+    std::string gathered;
+    std::thread reader;
+    if (c.stdoutSocket) {
+        const auto [test, tool] = socketEnds();
+        streams.stdoutFd = tool;
+        reader = std::thread([&, test] {
+            char chunk[4096];
+            for (ssize_t got = 0; (got = read(test, chunk, sizeof chunk)) > 0;) gathered.append(chunk, got);
+            close(test);
+        });
+    }
+    const Outcome outcome = run(scratch.dir, c.operands, streams);
+    if (feeder.joinable()) feeder.join();
+    if (reader.joinable()) reader.join();
+
+    EXPECT_EQ(c.stdoutSocket ? gathered : outcome.out, c.out);
+    EXPECT_EQ(outcome.status, c.status);
+    EXPECT_EQ(outcome.err, "");
+    if (c.stdinSocketFeeds) {
+        EXPECT_TRUE(fed) << "standard input was not read to its end";
+    }
+    if (!c.fault.empty() && c.faultReached) {
+        const bool met = outcome.trace.find("(INJECTED)") != std::string::npos ||
+                         outcome.trace.find("(DELAYED)") != std::string::npos;
+        EXPECT_TRUE(met) << "the run never met " << c.fault;
+    }
+    for (const auto& [name, content] : c.after) {
+        if (content) {
+            EXPECT_EQ(slurp(scratch.dir / name), *content) << name;
+        } else {
+            EXPECT_FALSE(fs::exists(fs::symlink_status(scratch.dir / name))) << name;
+        }
+    }
+}
+
+}  // namespace cli

@@ -1,0 +1,260 @@
+// Special files, standard streams, failing reads and the threaded count, as
+// a user meets them: each table holds the cases of one concern, each set-up
+// helper stands beside its rows.
+
+#include <poll.h>
+#include <sys/inotify.h>
+
+#include <algorithm>
+
+#include "cli_harness.hpp"
+
+namespace {
+
+using namespace cli;
+
+const std::string gc5 = "GGCC\n";  // 4 GC bytes of 5
+
+// The writer opens once the tool opens the FIFO for reading, and closes at once.
+void fifoWriterClosesAtOnce(const fs::path& dir) {
+    const fs::path fifo = dir / "fifo";
+    mkfifo(fifo.c_str(), 0600);
+    std::thread([fifo] { close(open(fifo.c_str(), O_WRONLY | O_CLOEXEC)); }).detach();
+}
+
+void fifoWriterSendsGgcc(const fs::path& dir) {
+    const fs::path fifo = dir / "fifo";
+    mkfifo(fifo.c_str(), 0600);
+    std::thread([fifo] { feed(open(fifo.c_str(), O_WRONLY | O_CLOEXEC), "GGCC", 1); }).detach();
+}
+
+// GGCC, then zeros to 3 GiB, taking no disk: past 2 GiB a 32-bit build
+// without 64-bit file offsets cannot even open it.
+void sparseFileOver2GiB(const fs::path& dir) {
+    put(dir / "big", "GGCC");
+    fs::resize_file(dir / "big", std::uintmax_t{3} << 30);
+}
+
+// 2040-01-01: a 32-bit build without 64-bit times cannot even stat such a file.
+void datedAfter2038(const fs::path& dir) {
+    const timespec times[2] = {{.tv_sec = 2208988800, .tv_nsec = 0}, {.tv_sec = 2208988800, .tv_nsec = 0}};
+    for (const char* name : {"seq", "out"}) utimensat(AT_FDCWD, (dir / name).c_str(), times, 0);
+}
+
+// Inputs that are not plain files, and standard streams that are closed or
+// not files.
+// clang-format off
+const std::vector<Case> specialFiles = {
+    Case{.name = "FifoWriterClosesAtOnce", .operands = {"fifo", "5", "out"}, .out = "0.000000\n",
+         .setup = fifoWriterClosesAtOnce},
+    Case{.name = "FifoWithNothingToReadYetIsWaitedFor", .operands = {"fifo", "4", "out"}, .out = "1.000000\n",
+         .setup = fifoWriterSendsGgcc, .fault = "read:error=EAGAIN:when=1"},
+    Case{.name = "DevNull", .operands = {"/dev/null", "5", "out"}, .out = "0.000000\n"},
+    Case{.name = "DevZeroIsNotDrained", .operands = {"/dev/zero", "10", "out"}, .out = "0.000000\n"},
+    Case{.name = "ProcSelfMemCannotBeRead", .operands = {"/proc/self/mem", "4", "out"},
+         .out = readError("/proc/self/mem"), .status = 1, .after = {{"out", ""}}},
+    Case{.name = "SparseFileOver2GiB", .operands = {"big", "8", "out"}, .out = "0.500000\n",
+         .setup = sparseFileOver2GiB},
+    Case{.name = "DatedAfter2038", .files = {{"seq", gc5}, {"out", "old"}}, .operands = {"seq", "5", "out"},
+         .out = "0.800000\n", .after = {{"out", ""}}, .setup = datedAfter2038},
+    // Linux opens no socket through /dev/stdin: it is read where it is open, to its end.
+    Case{.name = "StandardInputSocket", .operands = {"/dev/stdin", "4", "out"}, .out = "1.000000\n",
+         .stdinSocketFeeds = std::string(1 << 16, 'G')},
+    // The files opened first would otherwise take descriptor 1, and the
+    // result line would land in the output file.
+    Case{.name = "ClosedStandardOutputIsAFailure", .files = {{"seq", gc5}}, .operands = {"seq", "5", "out"},
+         .status = 1, .after = {{"out", ""}}, .stdoutClosed = true},
+    Case{.name = "ClosedStandardOutputMissingInput", .operands = {"missing", "0", "out"}, .status = 1,
+         .after = {{"out", ""}}, .stdoutClosed = true},
+    // A bare chroot or sandbox has no /dev/null to hold the closed streams;
+    // the tool needs none, so nothing meets the fault.
+    Case{.name = "ClosedStreamsWithoutDevNull", .files = {{"seq", gc5}}, .operands = {"seq", "5", "out"},
+         .status = 1, .after = {{"out", ""}}, .fault = "openat:error=ENOENT", .faultPath = "/dev/null",
+         .faultReached = false, .stdinClosed = true, .stdoutClosed = true},
+};
+// clang-format on
+INSTANTIATE_TEST_SUITE_P(SpecialFiles, Cli, testing::ValuesIn(specialFiles), caseName);
+
+TEST(StandardOutput, UnwritableIsAFailure) {
+    Scratch scratch;
+    put(scratch.dir / "seq", gc5);
+    EXPECT_EQ(run(scratch.dir, {"seq", "5", "out"}, {.stdoutPath = "/dev/full"}).status, 1);
+    EXPECT_EQ(run(scratch.dir, {"seq"}, {.stdoutPath = "/dev/full"}).status, 1);
+}
+
+// Event loops and job runners hand out non-blocking pipes: one that is full
+// when the run starts is read 300 ms later, and the line must still come.
+TEST(StandardOutput, FullNonBlockingPipeIsWaitedFor) {
+    Scratch scratch;
+    put(scratch.dir / "seq", gc5);
+    int ends[2];
+    ASSERT_EQ(pipe2(ends, O_CLOEXEC | O_NONBLOCK), 0);
+    std::size_t filled = 0;
+    for (ssize_t wrote = 0; wrote >= 0; filled += wrote > 0 ? static_cast<std::size_t>(wrote) : 0) {
+        wrote = write(ends[1], std::string(4096, 'x').data(), 4096);
+    }
+    ASSERT_EQ(errno, EAGAIN);
+    ASSERT_EQ(fcntl(ends[0], F_SETFL, 0), 0);
+    std::string received;
+    std::thread reader([&] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        char chunk[1 << 16];
+        for (ssize_t got = 0; (got = read(ends[0], chunk, sizeof chunk)) > 0;) received.append(chunk, got);
+        close(ends[0]);
+    });
+    const Outcome outcome = run(scratch.dir, {"seq", "5", "out"}, {.stdoutFd = ends[1]});
+    reader.join();
+    EXPECT_EQ(outcome.status, 0);
+    EXPECT_EQ(received.substr(std::min(filled, received.size())), "0.800000\n");
+}
+
+// The window is 100 bytes; megabytes follow, and their writer must finish.
+struct Stream {
+    std::string name;
+    std::string window;
+    const char* result;
+};
+
+void PrintTo(const Stream& s, std::ostream* os) { *os << s.name; }
+
+class StreamInput : public testing::TestWithParam<Stream> {};
+
+TEST_P(StreamInput, PipeIsReadToItsEndSoItsWriterFinishes) {
+    Scratch scratch;
+    int ends[2];
+    ASSERT_EQ(pipe2(ends, O_CLOEXEC), 0);
+    bool fed = false;
+    std::thread writer([&] { fed = feed(ends[1], std::string(1 << 16, 'G'), 64); });
+    const Outcome outcome = run(scratch.dir, {"/dev/stdin", GetParam().window, "out"}, {.stdinFd = ends[0]});
+    writer.join();
+    EXPECT_EQ(outcome.out, GetParam().result);
+    EXPECT_EQ(outcome.status, 0);
+    EXPECT_TRUE(fed);
+}
+
+TEST_P(StreamInput, FifoIsReadToItsEndSoItsWriterFinishes) {
+    Scratch scratch;
+    const fs::path fifo = scratch.dir / "fifo";
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    bool fed = false;
+    std::thread writer([&] { fed = feed(open(fifo.c_str(), O_WRONLY | O_CLOEXEC), std::string(1 << 16, 'G'), 64); });
+    const Outcome outcome = run(scratch.dir, {"fifo", GetParam().window, "out"});
+    writer.join();
+    EXPECT_EQ(outcome.out, GetParam().result);
+    EXPECT_TRUE(fed);
+}
+
+INSTANTIATE_TEST_SUITE_P(Windows, StreamInput,
+                         testing::Values(Stream{"Hundred", "100", "1.000000\n"}, Stream{"Zero", "0", "-nan\n"},
+                                         Stream{"Negative", "-1", "-0.000000\n"}),
+                         [](const testing::TestParamInfo<Stream>& info) { return info.param.name; });
+
+TEST(Pipe, ResultLineComesBeforeTheWriterFinishes) {
+    Scratch scratch;
+    int ends[2];
+    ASSERT_EQ(pipe2(ends, O_CLOEXEC), 0);
+    bool seen = false;
+    std::thread writer([&] {
+        writeAll(ends[1], std::string(100, 'C'), 1);
+        for (int tries = 0; tries < 3000 && !seen; ++tries) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+            seen = slurp(scratch.dir / ".stdout") == "1.000000\n";
+        }
+        feed(ends[1], "more sequence", 1);
+    });
+    const Outcome outcome = run(scratch.dir, {"/dev/stdin", "100", "out"}, {.stdinFd = ends[0]});
+    writer.join();
+    EXPECT_TRUE(seen);
+    EXPECT_EQ(outcome.out, "1.000000\n");
+}
+
+// Two blocks of the reader: A, then G. Padding after the first block would
+// print 0.000000.
+const std::string twoBlocks = std::string(600000, 'A') + std::string(600000, 'G');
+
+// Reads in order that fail inside the window: never padded into an answer.
+// clang-format off
+const std::vector<Case> readFaults = {
+    Case{.name = "FailsInsideTheWindow", .files = {{"seq", twoBlocks}}, .operands = {"seq", "1200000", "out"},
+         .out = readError("seq"), .status = 1, .after = {{"seq", twoBlocks}, {"out", ""}},
+         .fault = "read:error=EIO:when=2"},
+    Case{.name = "FailsWherePaddingStarts", .files = {{"seq", "GC"}}, .operands = {"seq", "10", "out"},
+         .out = readError("seq"), .status = 1, .after = {{"seq", "GC"}}, .fault = "read:error=ENOTCONN:when=2"},
+    // poll() calls a regular file ready at once, so a retry would never end.
+    Case{.name = "RegularFileThatWouldBlock", .files = {{"seq", gc5}}, .operands = {"seq", "5", "out"},
+         .out = readError("seq"), .status = 1, .after = {{"seq", gc5}}, .fault = "read:error=EAGAIN"},
+};
+// clang-format on
+INSTANTIATE_TEST_SUITE_P(ReadFaults, Cli, testing::ValuesIn(readFaults), caseName);
+
+constexpr std::size_t longBytes = std::size_t{40} << 20;
+
+// 20 MiB of A, then 20 MiB of G: long enough for several threads to count it.
+void longHalfGc(const fs::path& dir) {
+    put(dir / "long", std::string(longBytes / 2, 'A') + std::string(longBytes / 2, 'G'));
+}
+
+// 40 MiB of A but for 512 KiB of G at 512 KiB, which move to 16 MiB while the
+// tool reads: the new place is written first, then the old one, so a read
+// from start to end finds 512 KiB of G or more at any moment. The move starts
+// 300 ms after the first read; strace holds each thread's first read (of the
+// first block of its piece, at 0, 16 or 32 MiB) for 2 s. Threads that took
+// the block at 16 MiB from before the move and the one at 512 KiB from after
+// it would find no G at all.
+void gcMovesWhileRead(const fs::path& dir) {
+    const fs::path file = dir / "moving";
+    std::string bytes(longBytes, 'A');
+    std::fill_n(bytes.begin() + (512 << 10), 512 << 10, 'G');
+    put(file, bytes);
+    const int watch = inotify_init1(IN_CLOEXEC);
+    ASSERT_GE(inotify_add_watch(watch, file.c_str(), IN_ACCESS), 0);
+    const int fd = open(file.c_str(), O_WRONLY | O_CLOEXEC);
+    ASSERT_GE(fd, 0);
+    std::thread([watch, fd] {
+        pollfd read{.fd = watch, .events = POLLIN, .revents = 0};
+        if (poll(&read, 1, 30000) == 1) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(300));
+            const std::string g(512 << 10, 'G');
+            const std::string a(512 << 10, 'A');
+            // Two writes of 512 KiB to a file on a local disk do not come short.
+            [[maybe_unused]] const bool written =
+                pwrite(fd, g.data(), g.size(), 16 << 20) > 0 && pwrite(fd, a.data(), a.size(), 512 << 10) > 0;
+        }
+        close(fd);
+        close(watch);
+    }).detach();
+}
+
+const std::string wholeLong = std::to_string(longBytes);
+const std::string twiceLong = std::to_string(2 * longBytes);
+
+// A window of 40 MiB or more of a regular file, counted by several threads.
+// Only they read at offsets (pread64), so a fault injected there and met
+// was met by them; whatever comes short is counted again in order.
+// clang-format off
+const std::vector<Case> threadedCount = {
+    Case{.name = "CountsTheFile", .operands = {"long", wholeLong, "out"}, .out = "0.500000\n", .setup = longHalfGc,
+         .threads = true},
+    // Reading in order goes on after the stretch, where padding starts.
+    Case{.name = "WindowPastTheEndIsPadded", .operands = {"long", twiceLong, "out"}, .out = "0.750000\n",
+         .setup = longHalfGc, .threads = true},
+    Case{.name = "ShortReadIsCountedAgainInOrder", .operands = {"long", wholeLong, "out"}, .out = "0.500000\n",
+         .setup = longHalfGc, .fault = "pread64:retval=0", .threads = true},
+    Case{.name = "ChangedWhileCountedIsCountedAgainInOrder", .operands = {"moving", wholeLong, "out"},
+         .out = "0.012500\n", .setup = gcMovesWhileRead, .fault = "pread64:delay_exit=2000000:when=1",
+         .threads = true},
+    Case{.name = "ReadFails", .operands = {"long", wholeLong, "out"}, .out = readError("long"), .status = 1,
+         .after = {{"out", ""}}, .setup = longHalfGc, .fault = "pread64:error=EIO", .threads = true},
+    Case{.name = "RegularFileThatWouldBlock", .operands = {"long", wholeLong, "out"}, .out = readError("long"),
+         .status = 1, .setup = longHalfGc, .fault = "pread64:error=EAGAIN", .threads = true},
+    // tracefs's trace_pipe and some FUSE files refuse reads at offsets but read in order.
+    Case{.name = "ReadsAtOffsetsRefusedIsReadInOrder", .operands = {"long", wholeLong, "out"}, .out = "0.500000\n",
+         .setup = longHalfGc, .fault = "pread64:error=ESPIPE", .threads = true},
+    // Reading in order would start again at the file's start, and count it twice.
+    Case{.name = "OffsetThatWillNotMoveIsCountedAgainInOrder", .operands = {"long", twiceLong, "out"},
+         .out = "0.750000\n", .setup = longHalfGc, .fault = "lseek:error=ESPIPE", .threads = true},
+};
+// clang-format on
+INSTANTIATE_TEST_SUITE_P(ThreadedCount, Cli, testing::ValuesIn(threadedCount), caseName);
+
+}  // namespace
