@@ -209,10 +209,14 @@ struct Case {
     bool faultReached = true;
     bool threads = false;          // skipped where the threaded count cannot run
     std::string stdoutHolds = {};  // standard output appends to a file that holds this; `out` includes it
+    std::string stdoutPath = {};   // standard output goes to this file instead of being captured
     bool stdinClosed = false;
     bool stdoutClosed = false;
-    std::optional<std::string> stdinSocketFeeds = {};  // standard input a socket, fed this 64 times, all taken
-    bool stdoutSocket = false;                         // standard output a socket, whose reader gathers `out`
+    bool stdoutSocket = false;  // standard output a socket, whose reader gathers `out`
+    // A thread feeds `feeds` 64 times into standard input, a pipe or a
+    // socket, or into the FIFO "fifo"; all of it must be taken.
+    enum class Feed { none, pipe, socket, fifo } feedVia = Feed::none;
+    std::string feeds = {};
 };
 
 // Names the case in test listings instead of dumping its bytes.
@@ -222,13 +226,6 @@ inline std::string caseName(const testing::TestParamInfo<Case>& info) { return i
 
 class Cli : public testing::TestWithParam<Case> {};
 
-// A socket pair: one end for the tool, the other for a thread of the test.
-inline std::pair<int, int> socketEnds() {
-    int ends[2] = {-1, -1};
-    EXPECT_EQ(socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, ends), 0);
-    return {ends[0], ends[1]};
-}
-
 inline void check(const Case& c) {
     if (c.threads && !severalCpus()) GTEST_SKIP() << "one CPU: no threads";
     Scratch scratch;
@@ -236,23 +233,32 @@ inline void check(const Case& c) {
     if (c.setup) c.setup(scratch.dir);
 
     Redirect streams{.stdinClosed = c.stdinClosed,
+                     .stdoutPath = c.stdoutPath,
                      .stdoutHolds = c.stdoutHolds,
                      .stdoutClosed = c.stdoutClosed,
                      .fault = c.fault,
                      .faultPath = c.faultPath.empty() && !c.fault.empty() ? c.operands.front() : c.faultPath};
     bool fed = false;
     std::thread feeder;
-    if (c.stdinSocketFeeds) {
-        const auto [tool, test] = socketEnds();
-        streams.stdinFd = tool;
-        feeder = std::thread([&, test] { fed = feed(test, *c.stdinSocketFeeds, 64); });
+    if (c.feedVia == Case::Feed::fifo) {
+        const fs::path fifo = scratch.dir / "fifo";
+        ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+        feeder = std::thread([&, fifo] { fed = feed(open(fifo.c_str(), O_WRONLY | O_CLOEXEC), c.feeds, 64); });
+    } else if (c.feedVia != Case::Feed::none) {
+        int ends[2] = {-1, -1};
+        ASSERT_EQ(c.feedVia == Case::Feed::pipe ? pipe2(ends, O_CLOEXEC)
+                                                : socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, ends),
+                  0);
+        streams.stdinFd = ends[0];
+        feeder = std::thread([&, test = ends[1]] { fed = feed(test, c.feeds, 64); });
     }
     std::string gathered;
     std::thread reader;
     if (c.stdoutSocket) {
-        const auto [test, tool] = socketEnds();
-        streams.stdoutFd = tool;
-        reader = std::thread([&, test] {
+        int ends[2] = {-1, -1};
+        ASSERT_EQ(socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, ends), 0);
+        streams.stdoutFd = ends[1];
+        reader = std::thread([&, test = ends[0]] {
             char chunk[4096];
             for (ssize_t got = 0; (got = read(test, chunk, sizeof chunk)) > 0;) gathered.append(chunk, got);
             close(test);
@@ -265,8 +271,8 @@ inline void check(const Case& c) {
     EXPECT_EQ(c.stdoutSocket ? gathered : outcome.out, c.out);
     EXPECT_EQ(outcome.status, c.status);
     EXPECT_EQ(outcome.err, "");
-    if (c.stdinSocketFeeds) {
-        EXPECT_TRUE(fed) << "standard input was not read to its end";
+    if (c.feedVia != Case::Feed::none) {
+        EXPECT_TRUE(fed) << "the input was not read to its end";
     }
     if (!c.fault.empty() && c.faultReached) {
         const bool met = outcome.trace.find("(INJECTED)") != std::string::npos ||

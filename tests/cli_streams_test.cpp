@@ -13,19 +13,14 @@ namespace {
 
 using namespace cli;
 
-const std::string gc5 = "GGCC\n";  // 4 GC bytes of 5
+const std::string gc5 = "GGCC\n";                 // 4 GC bytes of 5
+const std::string sixtyFourKiBOfG(1 << 16, 'G');  // fed 64 times: 4 MiB
 
 // The writer opens once the tool opens the FIFO for reading, and closes at once.
 void fifoWriterClosesAtOnce(const fs::path& dir) {
     const fs::path fifo = dir / "fifo";
     mkfifo(fifo.c_str(), 0600);
     std::thread([fifo] { close(open(fifo.c_str(), O_WRONLY | O_CLOEXEC)); }).detach();
-}
-
-void fifoWriterSendsGgcc(const fs::path& dir) {
-    const fs::path fifo = dir / "fifo";
-    mkfifo(fifo.c_str(), 0600);
-    std::thread([fifo] { feed(open(fifo.c_str(), O_WRONLY | O_CLOEXEC), "GGCC", 1); }).detach();
 }
 
 // GGCC, then zeros to 3 GiB, taking no disk: past 2 GiB a 32-bit build
@@ -48,7 +43,7 @@ const std::vector<Case> specialFiles = {
     Case{.name = "FifoWriterClosesAtOnce", .operands = {"fifo", "5", "out"}, .out = "0.000000\n",
          .setup = fifoWriterClosesAtOnce},
     Case{.name = "FifoWithNothingToReadYetIsWaitedFor", .operands = {"fifo", "4", "out"}, .out = "1.000000\n",
-         .setup = fifoWriterSendsGgcc, .fault = "read:error=EAGAIN:when=1"},
+         .fault = "read:error=EAGAIN:when=1", .feedVia = Case::Feed::fifo, .feeds = "GGCC"},
     Case{.name = "DevNull", .operands = {"/dev/null", "5", "out"}, .out = "0.000000\n"},
     Case{.name = "DevZeroIsNotDrained", .operands = {"/dev/zero", "10", "out"}, .out = "0.000000\n"},
     Case{.name = "ProcSelfMemCannotBeRead", .operands = {"/proc/self/mem", "4", "out"},
@@ -57,9 +52,25 @@ const std::vector<Case> specialFiles = {
          .setup = sparseFileOver2GiB},
     Case{.name = "DatedAfter2038", .files = {{"seq", gc5}, {"out", "old"}}, .operands = {"seq", "5", "out"},
          .out = "0.800000\n", .after = {{"out", ""}}, .setup = datedAfter2038},
-    // Linux opens no socket through /dev/stdin: it is read where it is open, to its end.
-    Case{.name = "StandardInputSocket", .operands = {"/dev/stdin", "4", "out"}, .out = "1.000000\n",
-         .stdinSocketFeeds = std::string(1 << 16, 'G')},
+    // A pipe, FIFO or socket is read to its end, so that its writer finishes.
+    Case{.name = "PipeIsReadToItsEnd", .operands = {"/dev/stdin", "100", "out"}, .out = "1.000000\n",
+         .feedVia = Case::Feed::pipe, .feeds = sixtyFourKiBOfG},
+    Case{.name = "PipeIsReadToItsEndWindowZero", .operands = {"/dev/stdin", "0", "out"}, .out = "-nan\n",
+         .feedVia = Case::Feed::pipe, .feeds = sixtyFourKiBOfG},
+    Case{.name = "PipeIsReadToItsEndNegativeWindow", .operands = {"/dev/stdin", "-1", "out"}, .out = "-0.000000\n",
+         .feedVia = Case::Feed::pipe, .feeds = sixtyFourKiBOfG},
+    Case{.name = "FifoIsReadToItsEnd", .operands = {"fifo", "100", "out"}, .out = "1.000000\n",
+         .feedVia = Case::Feed::fifo, .feeds = sixtyFourKiBOfG},
+    Case{.name = "FifoIsReadToItsEndWindowZero", .operands = {"fifo", "0", "out"}, .out = "-nan\n",
+         .feedVia = Case::Feed::fifo, .feeds = sixtyFourKiBOfG},
+    Case{.name = "FifoIsReadToItsEndNegativeWindow", .operands = {"fifo", "-1", "out"}, .out = "-0.000000\n",
+         .feedVia = Case::Feed::fifo, .feeds = sixtyFourKiBOfG},
+    // Linux opens no socket through /dev/stdin: it is read where it is open.
+    Case{.name = "StandardInputSocket", .operands = {"/dev/stdin", "100", "out"}, .out = "1.000000\n",
+         .feedVia = Case::Feed::socket, .feeds = sixtyFourKiBOfG},
+    Case{.name = "UnwritableStandardOutput", .files = {{"seq", gc5}}, .operands = {"seq", "5", "out"}, .status = 1,
+         .stdoutPath = "/dev/full"},
+    Case{.name = "UnwritableStandardOutputUsage", .operands = {"seq"}, .status = 1, .stdoutPath = "/dev/full"},
     // The files opened first would otherwise take descriptor 1, and the
     // result line would land in the output file.
     Case{.name = "ClosedStandardOutputIsAFailure", .files = {{"seq", gc5}}, .operands = {"seq", "5", "out"},
@@ -74,13 +85,6 @@ const std::vector<Case> specialFiles = {
 };
 // clang-format on
 INSTANTIATE_TEST_SUITE_P(SpecialFiles, Cli, testing::ValuesIn(specialFiles), caseName);
-
-TEST(StandardOutput, UnwritableIsAFailure) {
-    Scratch scratch;
-    put(scratch.dir / "seq", gc5);
-    EXPECT_EQ(run(scratch.dir, {"seq", "5", "out"}, {.stdoutPath = "/dev/full"}).status, 1);
-    EXPECT_EQ(run(scratch.dir, {"seq"}, {.stdoutPath = "/dev/full"}).status, 1);
-}
 
 // Event loops and job runners hand out non-blocking pipes: one that is full
 // when the run starts is read 300 ms later, and the line must still come.
@@ -107,47 +111,6 @@ TEST(StandardOutput, FullNonBlockingPipeIsWaitedFor) {
     EXPECT_EQ(outcome.status, 0);
     EXPECT_EQ(received.substr(std::min(filled, received.size())), "0.800000\n");
 }
-
-// The window is 100 bytes; megabytes follow, and their writer must finish.
-struct Stream {
-    std::string name;
-    std::string window;
-    const char* result;
-};
-
-void PrintTo(const Stream& s, std::ostream* os) { *os << s.name; }
-
-class StreamInput : public testing::TestWithParam<Stream> {};
-
-TEST_P(StreamInput, PipeIsReadToItsEndSoItsWriterFinishes) {
-    Scratch scratch;
-    int ends[2];
-    ASSERT_EQ(pipe2(ends, O_CLOEXEC), 0);
-    bool fed = false;
-    std::thread writer([&] { fed = feed(ends[1], std::string(1 << 16, 'G'), 64); });
-    const Outcome outcome = run(scratch.dir, {"/dev/stdin", GetParam().window, "out"}, {.stdinFd = ends[0]});
-    writer.join();
-    EXPECT_EQ(outcome.out, GetParam().result);
-    EXPECT_EQ(outcome.status, 0);
-    EXPECT_TRUE(fed);
-}
-
-TEST_P(StreamInput, FifoIsReadToItsEndSoItsWriterFinishes) {
-    Scratch scratch;
-    const fs::path fifo = scratch.dir / "fifo";
-    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
-    bool fed = false;
-    std::thread writer([&] { fed = feed(open(fifo.c_str(), O_WRONLY | O_CLOEXEC), std::string(1 << 16, 'G'), 64); });
-    const Outcome outcome = run(scratch.dir, {"fifo", GetParam().window, "out"});
-    writer.join();
-    EXPECT_EQ(outcome.out, GetParam().result);
-    EXPECT_TRUE(fed);
-}
-
-INSTANTIATE_TEST_SUITE_P(Windows, StreamInput,
-                         testing::Values(Stream{"Hundred", "100", "1.000000\n"}, Stream{"Zero", "0", "-nan\n"},
-                                         Stream{"Negative", "-1", "-0.000000\n"}),
-                         [](const testing::TestParamInfo<Stream>& info) { return info.param.name; });
 
 TEST(Pipe, ResultLineComesBeforeTheWriterFinishes) {
     Scratch scratch;

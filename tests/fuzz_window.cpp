@@ -1,10 +1,8 @@
 // libFuzzer target: arbitrary bytes and a window through the tool's measure,
-// at several block sizes, and through the threaded count with short pieces,
-// against the naive model.
+// at several block sizes, against the naive model.
 //
-// Input layout: byte 0 picks how the window is chosen, byte 1 the block size
-// and the threads' shortest piece, bytes 2-5 a 32-bit number; the rest is
-// the sequence.
+// Input layout: byte 0 picks how the window is chosen, byte 1 the block size,
+// bytes 2-5 a 32-bit number; the rest is the sequence.
 
 #include <array>
 #include <cstdint>
@@ -16,7 +14,6 @@
 
 #include "memory_file.hpp"
 #include "naive_model.hpp"
-#include "parallel_count.hpp"
 
 namespace {
 
@@ -57,21 +54,5 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         std::abort();
     }
 
-    // The threads count the stretch and leave the file offset after it.
-    constexpr std::array<std::size_t, 3> shortestPieces{1, 7, 64};
-    const std::size_t shortest = shortestPieces[data[1] / blockSizes.size() % shortestPieces.size()];
-    const std::size_t stretch = window > 0 ? std::min(static_cast<std::size_t>(window), sequence.size()) : 0;
-    const int fd = memoryFile(sequence);
-    const gcwindow::ParallelCount count = gcwindow::countFileStart(fd, stretch, shortest, blockSize);
-    const bool counted = count.outcome == gcwindow::Parallel::counted;
-    if (counted && (count.counted.bytes != stretch ||
-                    static_cast<std::int64_t>(count.counted.gc) !=
-                        naive::gcPositions(sequence.substr(0, stretch), static_cast<std::int64_t>(stretch)) ||
-                    lseek(fd, 0, SEEK_CUR) != static_cast<off_t>(stretch))) {
-        std::fprintf(stderr, "threads over %zu of %zu bytes, pieces of %zu: wrong count\n", stretch, sequence.size(),
-                     shortest);
-        std::abort();
-    }
-    close(fd);
     return 0;
 }

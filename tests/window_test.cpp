@@ -67,7 +67,8 @@ TEST(FirstWindow, EveryByteValueOnceCountsFourOf256) {
 }
 
 // Pieces and blocks far shorter than the tool's, so that small inputs are
-// shared out: what the threads count, and where they leave the file offset
+// shared out: whether the threads are tried (where the file, not the window,
+// holds two pieces), what they count, and where they leave the file offset
 // for reading in order to go on from.
 TEST(ParallelCount, MatchesTheModelAndLeavesTheOffsetAfterTheStretch) {
     cpu_set_t cpus;
@@ -81,7 +82,8 @@ TEST(ParallelCount, MatchesTheModelAndLeavesTheOffsetAfterTheStretch) {
     int counted = 0;
     for (int trial = 0; trial < 2000; ++trial) {
         const std::string input = randomInput(random);
-        const auto limit = std::uniform_int_distribution<std::size_t>(0, input.size() + 100)(random);
+        const std::size_t limit =
+            trial % 3 == 0 ? 2147483647 : std::uniform_int_distribution<std::size_t>(0, input.size() + 100)(random);
         const auto [shortest, blockSize] = readings[trial % readings.size()];
         const int fd = memoryFile(input);
 
@@ -100,26 +102,6 @@ TEST(ParallelCount, MatchesTheModelAndLeavesTheOffsetAfterTheStretch) {
         close(fd);
     }
     EXPECT_GT(counted, 1000);
-}
-
-// Threads only where the file holds two pieces: its length decides, not
-// the window (two bytes with a window of two billion start none).
-TEST(ParallelCount, TriedOnlyWhereTheFileHoldsALongStretch) {
-    cpu_set_t cpus;
-    if (sched_getaffinity(0, sizeof cpus, &cpus) != 0 || CPU_COUNT(&cpus) < 2) GTEST_SKIP() << "one CPU: no threads";
-    struct Stretch {
-        std::size_t fileBytes;
-        std::size_t window;
-        bool tried;
-    };
-    constexpr std::array<Stretch, 4> stretches{
-        {{2, 2147483647, false}, {100, 99, false}, {99, 2147483647, false}, {100, 2147483647, true}}};
-    for (const auto [fileBytes, window, tried] : stretches) {
-        const int fd = memoryFile(std::string(fileBytes, 'G'));
-        const gcwindow::ParallelCount count = gcwindow::countFileStart(fd, window, 50, 16);
-        EXPECT_EQ(count.outcome != gcwindow::Parallel::notTried, tried) << fileBytes << " bytes, window " << window;
-        close(fd);
-    }
 }
 
 }  // namespace
