@@ -10,6 +10,10 @@ ciCache() { echo "${XDG_CACHE_HOME:-${HOME:-/tmp}/.cache}/gcwindow-$1"; }
 export CCACHE_DIR=${CCACHE_DIR:-$(ciCache ccache)} CCACHE_MAXSIZE=${CCACHE_MAXSIZE:-2G}
 command -v ccache >/dev/null && export CMAKE_CXX_COMPILER_LAUNCHER=ccache
 
+# Tests run four at a time: most of them wait on pipes, timers and child
+# processes more than they compute.
+ciTests=4
+
 # GoogleTest for the cross builds comes from Debian's multiarch packages, as a
 # distribution's own cross build would take it: ARCHITECTURE:TRIPLET.
 crossTargets=(arm64:aarch64-linux-gnu s390x:s390x-linux-gnu i386:i686-linux-gnu)
