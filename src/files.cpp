@@ -71,16 +71,30 @@ Input openInput(const char* path) {
 
 // The identity is taken from the opened file, so that a link swapped in
 // between cannot slip past; where the open failed, from what the path names.
+// SEQFILE itself is compared first: with standard input closed, it may sit
+// on descriptor 0.
 Output openOutput(const char* path, std::optional<FileIdentity> input) {
     const int fd = open(path, O_WRONLY | O_CREAT | O_CLOEXEC | O_NOCTTY | O_NONBLOCK, 0666);
     struct stat status {};
-    if (fd < 0) return {.failed = stat(path, &status) != 0 || !isAStandardStream(status, -1)};
-    const bool refused = fstat(fd, &status) != 0 ||
-                         (S_ISREG(status.st_mode) &&
-                          (identityOf(status) == input || (!isAStandardStream(status, fd) && ftruncate(fd, 0) != 0)));
-    if (refused) {
+    if (fd < 0) {
+        const bool named = stat(path, &status) == 0;
+        const bool isInput = named && S_ISREG(status.st_mode) && identityOf(status) == input;
+        return {.failed = !named || isInput || !isAStandardStream(status, -1)};
+    }
+    if (fstat(fd, &status) != 0) {
         close(fd);
         return {};
+    }
+    const bool isInput = identityOf(status) == input;
+    if (S_ISREG(status.st_mode) && (isInput || (!isAStandardStream(status, fd) && ftruncate(fd, 0) != 0))) {
+        close(fd);
+        return {};
+    }
+    // A pipe or FIFO that is SEQFILE too would never end while this write
+    // end of it stays open: it is let go at once.
+    if (isInput) {
+        close(fd);
+        return {.failed = false};
     }
     return {.fd = fd, .failed = false};
 }

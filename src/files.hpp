@@ -43,7 +43,8 @@ struct Output {
 // it, so a FIFO with no reader, or a device that waits on open, fails at
 // once. A regular file that is SEQFILE itself (the same path, a hard link or
 // a symbolic link) is refused: emptying it would destroy the sequence before
-// it is read. The file that a standard stream is open on is left as it is,
+// it is read. Any other file that is SEQFILE (a pipe, a device) is left as
+// it is, with no message. The file that a standard stream is open on is left as it is,
 // with no message, which would land among the results there; so is one that
 // will not open (a socket), by what its path names.
 Output openOutput(const char* path, std::optional<FileIdentity> input);

@@ -189,8 +189,13 @@ const std::vector<Case> outputIdentity = {
     // Linux opens no socket through /dev/stdout; what the path names is still standard output.
     Case{.name = "StandardOutputSocket", .files = {{"seq", lambdaStart}}, .operands = {"seq", "4", "/dev/stdout"},
          .out = "1.000000\n", .stdoutSocket = true},
-    // Only a regular file could be emptied, so only a regular file is refused as SEQFILE.
+    // Only a regular file could be emptied, so only a regular file is refused
+    // as SEQFILE; a pipe is let go at once, or draining it would never end.
     Case{.name = "SameDeviceAsInputAndOutput", .operands = {"/dev/stdin", "4", "/dev/null"}, .out = "0.000000\n"},
+    Case{.name = "SamePipeAsInputAndOutput", .operands = {"/dev/stdin", "4", "/dev/stdin"}, .out = "1.000000\n",
+         .feedVia = Case::Feed::pipe, .feeds = "GGCC"},
+    Case{.name = "SameFifoAsInputAndOutput", .operands = {"fifo", "4", "fifo"}, .out = "1.000000\n",
+         .feedVia = Case::Feed::fifo, .feeds = "GGCC"},
     // Nothing is written to OUTPUT, so a FIFO that nobody reads is not waited for.
     Case{.name = "FifoWithoutReader", .files = {{"seq", gc5}}, .operands = {"seq", "5", "fifo"},
          .out = outputError("fifo") + "0.800000\n", .setup = fifo},
