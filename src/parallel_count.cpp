@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
+#include <cstdint>
 #include <span>
 
 #include "gc_count.hpp"
@@ -68,6 +69,7 @@ struct Piece {
 // threads end together.
 struct Stretch {
     int fd;
+    std::uint64_t start;  // the file offset the stretch begins at
     std::size_t length;
     std::size_t shortest;
     std::size_t blockSize;
@@ -90,13 +92,14 @@ struct Stretch {
     Piece next() { return stop ? Piece{} : take(); }
 };
 
-// Reads into `block` at `offset`, never moving the file offset, so that the
-// threads can share the descriptor. An interrupted read is made again; a
-// regular file that says it would block is never ready, so that is a failure.
-ssize_t readAt(int fd, std::span<unsigned char> block, std::size_t offset) {
+// Reads at most `wanted` bytes at `offset` into `into`, never moving the
+// file offset, so that the threads can share the descriptor. An interrupted
+// read is made again; a regular file that says it would block is never
+// ready, so that is a failure.
+ssize_t readAt(int fd, unsigned char* into, std::size_t wanted, std::uint64_t offset) {
     ssize_t got = 0;
     do {
-        got = pread(fd, block.data(), block.size(), static_cast<off_t>(offset));
+        got = pread(fd, into, wanted, static_cast<off_t>(offset));
     } while (got < 0 && errno == EINTR);
     return got;
 }
@@ -116,16 +119,18 @@ struct Counter {
         for (; piece; piece = stretch->next()) {
             for (std::size_t done = 0; done < piece.length;) {
                 const std::size_t wanted = std::min(piece.length - done, block.size());
-                const ssize_t got = readAt(stretch->fd, block.first(wanted), piece.offset + done);
+                const ssize_t got = readAt(stretch->fd, block.data(), wanted, stretch->start + piece.offset + done);
                 if (got <= 0) {
                     (got < 0 && errno != ESPIPE ? failed : countAgain) = true;
                     stretch->stop = true;
                     return;
                 }
-                const auto bytes = block.first(static_cast<std::size_t>(got));
-                gc += countGc(bytes);
-                done += bytes.size();
-                if (piece.offset + done == stretch->length) stretch->last = bytes.back();
+                // Raw indices: span's checked ones, where the C++ library's
+                // assertions are on, would call into that library.
+                const auto bytes = static_cast<std::size_t>(got);
+                gc += countGc({block.data(), bytes});
+                done += bytes;
+                if (piece.offset + done == stretch->length) stretch->last = block.data()[bytes - 1];
             }
         }
     }
@@ -147,14 +152,19 @@ ParallelCount countFileStart(int fd, std::size_t limit, std::size_t shortest, st
     if (limit < 2 * shortest) return {};
     struct stat before {};
     if (fstat(fd, &before) != 0 || !S_ISREG(before.st_mode)) return {};
+    // Where reading in order would start: the file's start, unless the
+    // descriptor came already read into (macOS's /dev/stdin shares it).
+    const off_t start = lseek(fd, 0, SEEK_CUR);
+    if (start < 0 || start > before.st_size) return {};
     const auto length =
-        static_cast<std::size_t>(std::min<std::uint64_t>(limit, static_cast<std::uint64_t>(before.st_size)));
+        static_cast<std::size_t>(std::min<std::uint64_t>(limit, static_cast<std::uint64_t>(before.st_size - start)));
     if (length < 2 * shortest) return {};
     const unsigned threads = countingThreads();
     if (threads < 2) return {};
 
     alignas(64) static unsigned char blocks[maxThreads][blockBytes];
     Stretch stretch{.fd = fd,
+                    .start = static_cast<std::uint64_t>(start),
                     .length = length,
                     .shortest = shortest,
                     .blockSize = std::min(blockSize, blockBytes),
@@ -185,7 +195,7 @@ ParallelCount countFileStart(int fd, std::size_t limit, std::size_t shortest, st
     if (failed) return {.outcome = Parallel::failed};
     struct stat after {};
     if (countAgain || fstat(fd, &after) != 0 || changedBetween(before, after) ||
-        lseek(fd, static_cast<off_t>(length), SEEK_SET) != static_cast<off_t>(length)) {
+        lseek(fd, start + static_cast<off_t>(length), SEEK_SET) != start + static_cast<off_t>(length)) {
         return {.outcome = Parallel::countAgain};
     }
     return {.outcome = Parallel::counted, .counted = {length, gc, stretch.last}};

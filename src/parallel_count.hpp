@@ -25,9 +25,9 @@ struct ParallelCount {
 
 // Counts the first `limit` bytes of the regular file `fd`, or all of it when
 // it is shorter, in several threads that each read blocks of `blockSize`
-// bytes (at most blockBytes) at their own offsets, and when it has counted,
-// moves the file offset, which stood at the start, to the end of the
-// stretch: reading in order goes on from there. Where the file's size or
+// bytes (at most blockBytes) at their own offsets, from where the file
+// offset stands, and when it has counted, moves the file offset to the end
+// of the stretch: reading in order goes on from there. Where the file's size or
 // times changed meanwhile, the pieces may hold what no pass from start to
 // end could see, and it says so instead. A write through a shared mapping,
 // or one within the clock tick of the write before it where times are

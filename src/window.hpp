@@ -12,7 +12,8 @@ struct FirstWindow {
 };
 
 // Counts the GC bytes among the first `runningWindow` positions of the input
-// open as `fd`, read from its start into `block`. Every byte is a position,
+// open as `fd`, read from where its offset stands (its start, as opened).
+// `block` is where reading in order puts each block. Every byte is a position,
 // line breaks included. When the input ends early, each remaining position
 // repeats its last byte; an empty input has none to repeat, so its positions
 // count as not GC. A window of 0 or less reads nothing. A read that fails is
