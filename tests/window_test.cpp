@@ -80,7 +80,7 @@ TEST(ParallelCount, MatchesTheModelAndLeavesTheOffsetAfterTheStretch) {
     constexpr std::array<Reading, 5> readings{{{1, 1}, {7, 7}, {40, 3}, {500, 64}, {16, 4096}}};
     std::mt19937 random(20261209);
     int counted = 0;
-    for (int trial = 0; trial < 2000; ++trial) {
+    for (int trial = 0; trial < 500; ++trial) {
         const std::string input = randomInput(random);
         const std::size_t limit =
             trial % 3 == 0 ? 2147483647 : std::uniform_int_distribution<std::size_t>(0, input.size() + 100)(random);
@@ -101,7 +101,7 @@ TEST(ParallelCount, MatchesTheModelAndLeavesTheOffsetAfterTheStretch) {
         }
         close(fd);
     }
-    EXPECT_GT(counted, 1000);
+    EXPECT_GT(counted, 250);
 }
 
 }  // namespace
