@@ -13,8 +13,7 @@ namespace {
 
 using namespace cli;
 
-const std::string gc5 = "GGCC\n";                 // 4 GC bytes of 5
-const std::string sixtyFourKiBOfG(1 << 16, 'G');  // fed 64 times: 4 MiB
+const std::string gc5 = "GGCC\n";  // 4 GC bytes of 5
 
 // The writer opens once the tool opens the FIFO for reading, and closes at once.
 void fifoWriterClosesAtOnce(const fs::path& dir) {
@@ -36,6 +35,15 @@ void datedAfter2038(const fs::path& dir) {
     for (const char* name : {"seq", "out"}) utimensat(AT_FDCWD, (dir / name).c_str(), times, 0);
 }
 
+// 4 MiB of G fed through `via`: a FIFO named "fifo", or standard input.
+Case drained(std::string name, Case::Feed via, std::string window, std::string out) {
+    return Case{.name = std::move(name),
+                .operands = {via == Case::Feed::fifo ? "fifo" : "/dev/stdin", std::move(window), "out"},
+                .out = std::move(out),
+                .feedVia = via,
+                .feeds = std::string(1 << 16, 'G')};
+}
+
 // Inputs that are not plain files, and standard streams that are closed or
 // not files.
 // clang-format off
@@ -53,21 +61,14 @@ const std::vector<Case> specialFiles = {
     Case{.name = "DatedAfter2038", .files = {{"seq", gc5}, {"out", "old"}}, .operands = {"seq", "5", "out"},
          .out = "0.800000\n", .after = {{"out", ""}}, .setup = datedAfter2038},
     // A pipe, FIFO or socket is read to its end, so that its writer finishes.
-    Case{.name = "PipeIsReadToItsEnd", .operands = {"/dev/stdin", "100", "out"}, .out = "1.000000\n",
-         .feedVia = Case::Feed::pipe, .feeds = sixtyFourKiBOfG},
-    Case{.name = "PipeIsReadToItsEndWindowZero", .operands = {"/dev/stdin", "0", "out"}, .out = "-nan\n",
-         .feedVia = Case::Feed::pipe, .feeds = sixtyFourKiBOfG},
-    Case{.name = "PipeIsReadToItsEndNegativeWindow", .operands = {"/dev/stdin", "-1", "out"}, .out = "-0.000000\n",
-         .feedVia = Case::Feed::pipe, .feeds = sixtyFourKiBOfG},
-    Case{.name = "FifoIsReadToItsEnd", .operands = {"fifo", "100", "out"}, .out = "1.000000\n",
-         .feedVia = Case::Feed::fifo, .feeds = sixtyFourKiBOfG},
-    Case{.name = "FifoIsReadToItsEndWindowZero", .operands = {"fifo", "0", "out"}, .out = "-nan\n",
-         .feedVia = Case::Feed::fifo, .feeds = sixtyFourKiBOfG},
-    Case{.name = "FifoIsReadToItsEndNegativeWindow", .operands = {"fifo", "-1", "out"}, .out = "-0.000000\n",
-         .feedVia = Case::Feed::fifo, .feeds = sixtyFourKiBOfG},
+    drained("PipeIsReadToItsEnd", Case::Feed::pipe, "100", "1.000000\n"),
+    drained("PipeIsReadToItsEndWindowZero", Case::Feed::pipe, "0", "-nan\n"),
+    drained("PipeIsReadToItsEndNegativeWindow", Case::Feed::pipe, "-1", "-0.000000\n"),
+    drained("FifoIsReadToItsEnd", Case::Feed::fifo, "100", "1.000000\n"),
+    drained("FifoIsReadToItsEndWindowZero", Case::Feed::fifo, "0", "-nan\n"),
+    drained("FifoIsReadToItsEndNegativeWindow", Case::Feed::fifo, "-1", "-0.000000\n"),
     // Linux opens no socket through /dev/stdin: it is read where it is open.
-    Case{.name = "StandardInputSocket", .operands = {"/dev/stdin", "100", "out"}, .out = "1.000000\n",
-         .feedVia = Case::Feed::socket, .feeds = sixtyFourKiBOfG},
+    drained("StandardInputSocket", Case::Feed::socket, "100", "1.000000\n"),
     Case{.name = "UnwritableStandardOutput", .files = {{"seq", gc5}}, .operands = {"seq", "5", "out"}, .status = 1,
          .stdoutPath = "/dev/full"},
     Case{.name = "UnwritableStandardOutputUsage", .operands = {"seq"}, .status = 1, .stdoutPath = "/dev/full"},
