@@ -1,10 +1,12 @@
 #include "files.hpp"
 
 #include <fcntl.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <initializer_list>
 
 namespace gcwindow {
 
@@ -23,22 +25,69 @@ bool isOpenOn(int stream, const struct stat& status) {
     return fstat(stream, &streamStatus) == 0 && identityOf(streamStatus) == identityOf(status);
 }
 
-// Whether `output` is the file that standard input, output or error is open
-// on, by whatever name: emptying it would wipe the lines that a shell's >>
-// gathered there, or the input that < feeds. `fd` is the output's own
-// descriptor, which may have taken a closed stream's number, or -1. Where a
-// stream cannot be looked at, it may be this file.
-bool isAStandardStream(const struct stat& output, int fd) {
+// Whether a socket tells when its sender is done: a stream or a sequence of
+// packets does; a datagram socket waits for more once its peer has gone.
+bool reportsAnEnd(int socket) {
+    int type = 0;
+    socklen_t length = sizeof type;
+    return getsockopt(socket, SOL_SOCKET, SO_TYPE, &type, &length) == 0 &&
+           (type == SOCK_STREAM || type == SOCK_SEQPACKET);
+}
+
+// Whether a standard stream is open on a file: emptying it would wipe the
+// lines that a shell's >> gathered there, or the input that < feeds.
+enum class StreamMatch { none, found, unknown };
+
+// Looks for `output` among standard input, output and error, by whatever
+// name. `fd` is the output's own descriptor, which may have taken a closed
+// stream's number, or -1. A stream that cannot be looked at may be it.
+StreamMatch matchStandardStream(const struct stat& output, int fd) {
+    StreamMatch match = StreamMatch::none;
     for (const int stream : {STDIN_FILENO, STDOUT_FILENO, STDERR_FILENO}) {
         if (stream == fd) continue;
         struct stat status {};
         if (fstat(stream, &status) != 0) {
-            if (errno == EBADF) continue;
-            return true;
+            if (errno != EBADF) match = StreamMatch::unknown;
+            continue;
         }
-        if (identityOf(status) == identityOf(output)) return true;
+        if (identityOf(status) == identityOf(output)) return StreamMatch::found;
     }
-    return false;
+    return match;
+}
+
+constexpr Output reported{};
+constexpr Output silent{.outcome = OutputOutcome::leftAlone};
+
+// What becomes of OUTPUT, open as `fd` on the file `opened` describes. A
+// pipe or FIFO that is SEQFILE's own is let go: it would never end while
+// this write end of it stays open.
+OutputOutcome fateOf(const struct stat& opened, int fd, const SeqIdentity& input) {
+    const bool isInput = input.is(identityOf(opened));
+    if (!S_ISREG(opened.st_mode)) return isInput ? OutputOutcome::leftAlone : OutputOutcome::held;
+    if (isInput) return OutputOutcome::leftAloneWithMessage;
+    switch (matchStandardStream(opened, fd)) {
+        case StreamMatch::none:
+            return OutputOutcome::held;
+        case StreamMatch::found:
+            return OutputOutcome::leftAlone;
+        case StreamMatch::unknown:
+            break;
+    }
+    return OutputOutcome::leftAloneWithMessage;
+}
+
+// Empties a regular file that is to be held; lets go of anything else.
+Output emptyOrLetGo(int fd, const SeqIdentity& input) {
+    struct stat opened {};
+    OutputOutcome outcome = OutputOutcome::leftAloneWithMessage;
+    if (fstat(fd, &opened) == 0) outcome = fateOf(opened, fd, input);
+    if (outcome == OutputOutcome::held && S_ISREG(opened.st_mode)) {
+        const bool emptied = ftruncate(fd, 0) == 0;
+        if (!emptied) outcome = OutputOutcome::leftAloneWithMessage;
+    }
+    if (outcome == OutputOutcome::held) return {.outcome = outcome, .fd = fd};
+    close(fd);
+    return {.outcome = outcome};
 }
 
 }  // namespace
@@ -47,56 +96,43 @@ bool isAStandardStream(const struct stat& output, int fd) {
 // nothing), it is not read, and OUTPUT is left alone: it might be SEQFILE.
 Input openInput(const char* path) {
     Input input;
-    struct stat status {};
-    int fd = open(path, O_RDONLY | O_CLOEXEC | O_NOCTTY);
+    const int fd = open(path, O_RDONLY | O_CLOEXEC | O_NOCTTY);
     const int openError = errno;
-    if (fd < 0 ? stat(path, &status) != 0 : fstat(fd, &status) != 0) {
-        input.identityUnknown = fd >= 0 || !namesNoFile(errno);
+    struct stat status {};
+    const bool found = fd >= 0 ? fstat(fd, &status) == 0 : stat(path, &status) == 0;
+    if (!found) {
+        const bool unknown = fd >= 0 || !namesNoFile(errno);
+        input.identity.found = unknown ? SeqIdentity::Found::unknown : SeqIdentity::Found::nothing;
         if (fd >= 0) close(fd);
         return input;
     }
-    input.identity = identityOf(status);
-    if (fd < 0 && openError == ENXIO && S_ISSOCK(status.st_mode) && isOpenOn(STDIN_FILENO, status)) {
-        fd = STDIN_FILENO;
+    input.identity = {.found = SeqIdentity::Found::file, .file = identityOf(status)};
+    if (fd < 0) {
+        const bool standardSocket = openError == ENXIO && S_ISSOCK(status.st_mode) && isOpenOn(STDIN_FILENO, status);
+        if (standardSocket && reportsAnEnd(STDIN_FILENO)) input = {STDIN_FILENO, status.st_mode, input.identity};
+        return input;
     }
-    if (fd < 0) return input;
     if (S_ISDIR(status.st_mode)) {
         close(fd);
         return input;
     }
-    input.fd = fd;
-    input.kind = status.st_mode;
-    return input;
+    return {fd, status.st_mode, input.identity};
 }
 
-// The identity is taken from the opened file, so that a link swapped in
-// between cannot slip past; where the open failed, from what the path names.
-// SEQFILE itself is compared first: with standard input closed, it may sit
-// on descriptor 0.
-Output openOutput(const char* path, std::optional<FileIdentity> input) {
+// The path is looked at before the open as well as the file after it: on
+// overlayfs, opening a lower layer's file for writing copies it up, which
+// breaks its hard link with SEQFILE before the opened file could be
+// compared; and a link swapped in between cannot slip past the second look.
+Output openOutput(const char* path, const SeqIdentity& input) {
+    if (input.found == SeqIdentity::Found::unknown) return reported;
+    struct stat named {};
+    const bool exists = stat(path, &named) == 0;
+    if (exists && S_ISREG(named.st_mode) && input.is(identityOf(named))) return reported;
     const int fd = open(path, O_WRONLY | O_CREAT | O_CLOEXEC | O_NOCTTY | O_NONBLOCK, 0666);
-    struct stat status {};
-    if (fd < 0) {
-        const bool named = stat(path, &status) == 0;
-        const bool isInput = named && S_ISREG(status.st_mode) && identityOf(status) == input;
-        return {.failed = !named || isInput || !isAStandardStream(status, -1)};
-    }
-    if (fstat(fd, &status) != 0) {
-        close(fd);
-        return {};
-    }
-    const bool isInput = identityOf(status) == input;
-    if (S_ISREG(status.st_mode) && (isInput || (!isAStandardStream(status, fd) && ftruncate(fd, 0) != 0))) {
-        close(fd);
-        return {};
-    }
-    // A pipe or FIFO that is SEQFILE too would never end while this write
-    // end of it stays open: it is let go at once.
-    if (isInput) {
-        close(fd);
-        return {.failed = false};
-    }
-    return {.fd = fd, .failed = false};
+    if (fd >= 0) return emptyOrLetGo(fd, input);
+    // Linux opens no socket by name, but a standard stream's may be named.
+    const bool streams = exists && matchStandardStream(named, -1) == StreamMatch::found;
+    return streams ? silent : reported;
 }
 
 // The read end of a pipe holds each closed number: a write to it fails, as

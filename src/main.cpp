@@ -73,8 +73,10 @@ int main(int argc, char* argv[]) {
 
     const Input ins = openInput(inputPath);
     if (ins.fd < 0) say("Error! Could not open the first input file: ", inputPath, "\n");
-    const Output fout = ins.identityUnknown ? Output{} : openOutput(outputPath, ins.identity);
-    if (fout.failed) say("Error! Could not open the output file: ", outputPath, "\n");
+    const Output fout = openOutput(outputPath, ins.identity);
+    if (fout.outcome == OutputOutcome::leftAloneWithMessage) {
+        say("Error! Could not open the output file: ", outputPath, "\n");
+    }
     const std::int32_t runningWindow = parseWindow(windowText);
 
     // There is nothing to measure in an input that never opened.
@@ -88,6 +90,6 @@ int main(int argc, char* argv[]) {
     }
     // The answer is out before a slow writer is drained.
     say(resultLine(window.gcTot, runningWindow).text);
-    if (window.keepGoing && isDrained(ins.kind)) BlockReader(ins.fd, block).drain();
+    if (window.keepGoing && isDrained(ins.kind)) drainInput(ins.fd, block);
     return finish(0);
 }

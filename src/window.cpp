@@ -40,6 +40,8 @@ FirstWindow measureFirstWindow(int fd, std::int32_t runningWindow, std::span<uns
     return window;
 }
 
+void drainInput(int fd, std::span<unsigned char> block) { BlockReader(fd, block).drain(); }
+
 ResultLine resultLine(std::int32_t gcTot, std::int32_t runningWindow) {
     // 0/0 is the default NaN, whose sign is the hardware's: set on x86, clear
     // on ARM, POWER, s390x and RISC-V. The tool prints x86's line everywhere.

@@ -21,6 +21,11 @@ struct FirstWindow {
 // share.
 FirstWindow measureFirstWindow(int fd, std::int32_t runningWindow, std::span<unsigned char> block);
 
+// Reads the rest of the input after the window and throws it away, so that
+// the process writing into a pipe or socket is never cut off. A read that
+// fails only ends it early.
+void drainInput(int fd, std::span<unsigned char> block);
+
 // The result line, such as "0.516000\n": the share taken in single precision,
 // printed with "%f\n". A window of 0 gives "-nan" on every target, a negative
 // window "-0.000000".
