@@ -7,6 +7,7 @@
 #include <array>
 
 #include "gc_kernels.hpp"
+#include "x86_features.hpp"
 
 namespace gcwindow {
 
@@ -21,32 +22,26 @@ namespace {
 bool always() { return true; }
 
 #if defined(__x86_64__)
-// What the CPU has and the operating system saves on a context switch: an
-// instruction on registers that the system does not save faults, so each
-// feature needs its CPUID bits and, in XCR0, the state of its registers.
-// Asked directly, with no compiler runtime, so any target's linker takes it.
-struct X86Features {
-    bool avx2 = false;
-    bool avx512bw = false;
-};
+static_assert(x86FeaturesOf({.leaf1Ecx = bit_OSXSAVE | bit_POPCNT,
+                             .leaf7Ebx = bit_AVX2 | bit_AVX512F | bit_AVX512BW,
+                             .xcr0 = 0xE6}) == X86Features{.avx2 = true, .avx512bw = true},
+              "the bits named in x86_features.hpp are cpuid.h's");
 
+// Asked directly, with no compiler runtime, so any target's linker takes it.
 X86Features x86Features() {
     unsigned eax = 0;
     unsigned ebx = 0;
     unsigned ecx = 0;
     unsigned edx = 0;
-    if (__get_cpuid(1, &eax, &ebx, &ecx, &edx) == 0 || (ecx & bit_OSXSAVE) == 0) return {};
-    const bool popcnt = (ecx & bit_POPCNT) != 0;
-    unsigned xcr0 = 0;
-    unsigned xcr0High = 0;
-    __asm__("xgetbv" : "=a"(xcr0), "=d"(xcr0High) : "c"(0));
-    constexpr unsigned vectorState = 0x6;  // XMM and YMM registers
-    // macOS sets these only once a thread has used AVX-512, so there AVX2 counts.
-    constexpr unsigned avx512State = 0xE0;  // mask registers and all of ZMM
-    if ((xcr0 & vectorState) != vectorState || __get_cpuid_count(7, 0, &eax, &ebx, &ecx, &edx) == 0) return {};
-    return {.avx2 = (ebx & bit_AVX2) != 0,
-            .avx512bw =
-                (xcr0 & avx512State) == avx512State && popcnt && (ebx & bit_AVX512F) != 0 && (ebx & bit_AVX512BW) != 0};
+    X86Words words;
+    if (__get_cpuid(1, &eax, &ebx, &ecx, &edx) == 0) return {};
+    words.leaf1Ecx = ecx;
+    if ((ecx & bit_OSXSAVE) != 0) {
+        unsigned xcr0High = 0;
+        __asm__("xgetbv" : "=a"(words.xcr0), "=d"(xcr0High) : "c"(0));
+    }
+    if (__get_cpuid_count(7, 0, &eax, &ebx, &ecx, &edx) != 0) words.leaf7Ebx = ebx;
+    return x86FeaturesOf(words);
 }
 
 const X86Features cpu = x86Features();

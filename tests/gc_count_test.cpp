@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "x86_features.hpp"
+
 namespace gcwindow {
 void PrintTo(const GcKernel& kernel, std::ostream* os) { *os << kernel.name; }
 }  // namespace gcwindow
@@ -58,6 +60,43 @@ TEST(KernelChoice, FollowsWhatLinuxSaysTheCpuCan) {
                 EXPECT_EQ(kernel.runsHere(), can) << name;
             }
         }
+    }
+}
+
+// The choice for CPUs this machine is not, from their CPUID and XCR0 words.
+TEST(KernelChoice, FollowsTheCpuidAndXcr0Words) {
+    using gcwindow::X86Features;
+    constexpr unsigned osxsave = 1U << 27, popcnt = 1U << 23;
+    constexpr unsigned avx2 = 1U << 5, avx512f = 1U << 16, avx512bw = 1U << 30;
+    const struct {
+        const char* cpu;
+        gcwindow::X86Words words;
+        X86Features features;
+    } cpus[] = {
+        {"SSE2 alone", {.leaf1Ecx = popcnt}, {}},
+        {"AVX2, system saves no YMM", {.leaf1Ecx = osxsave | popcnt, .leaf7Ebx = avx2, .xcr0 = 0x3}, {}},
+        {"AVX2 bits, no OSXSAVE", {.leaf1Ecx = popcnt, .leaf7Ebx = avx2, .xcr0 = 0xE7}, {}},
+        {"AVX2", {.leaf1Ecx = osxsave | popcnt, .leaf7Ebx = avx2, .xcr0 = 0x7}, {.avx2 = true}},
+        {"AVX-512F without BW",
+         {.leaf1Ecx = osxsave | popcnt, .leaf7Ebx = avx2 | avx512f, .xcr0 = 0xE7},
+         {.avx2 = true}},
+        {"AVX-512BW without F",
+         {.leaf1Ecx = osxsave | popcnt, .leaf7Ebx = avx2 | avx512bw, .xcr0 = 0xE7},
+         {.avx2 = true}},
+        {"AVX-512, ZMM not yet saved (macOS)",
+         {.leaf1Ecx = osxsave | popcnt, .leaf7Ebx = avx2 | avx512f | avx512bw, .xcr0 = 0x7},
+         {.avx2 = true}},
+        {"AVX-512 without POPCNT",
+         {.leaf1Ecx = osxsave, .leaf7Ebx = avx2 | avx512f | avx512bw, .xcr0 = 0xE7},
+         {.avx2 = true}},
+        {"AVX-512BW",
+         {.leaf1Ecx = osxsave | popcnt, .leaf7Ebx = avx2 | avx512f | avx512bw, .xcr0 = 0xE7},
+         {.avx2 = true, .avx512bw = true}},
+    };
+    for (const auto& [cpu, words, features] : cpus) {
+        const X86Features chosen = gcwindow::x86FeaturesOf(words);
+        EXPECT_EQ(chosen.avx2, features.avx2) << cpu;
+        EXPECT_EQ(chosen.avx512bw, features.avx512bw) << cpu;
     }
 }
 
