@@ -10,9 +10,26 @@
 # errors below, taken in turn, so that every error still meets several calls
 # (about a quarter of the runs); --exhaustive fails each with all eleven.
 #   fault_sweep.sh [--exhaustive] GCWINDOW [SCENARIO...]
+#   fault_sweep.sh --list      the scenarios, one a line
 # SCENARIO is the first field of a row of the table below; without one, every
-# row runs. tests/CMakeLists.txt makes one test of each row.
+# row runs. tests/CMakeLists.txt makes one test of each row, from --list.
 set -euo pipefail
+# SCENARIO|STANDARD INPUT|EXTRA FAULT|OPERANDS|PATH
+# PATH is a line (an extended regular expression) that the trace of the run
+# without a fault must hold, showing that the scenario's path ran.
+scenarios=(
+  "blocks|/dev/null||blocks.seq 1200000 out|^[0-9]+ +read\\([0-9]+, .* = 524288$"
+  "threads|/dev/null||long.seq 34603008 out|^[0-9]+ +pread64\\("
+  "padded|/dev/null||short.seq 10 out|^[0-9]+ +read\\([0-9]+, \"\", "
+  "pipe|pipe||/dev/stdin 100 out|^[0-9]+ +splice\\([0-9]+, .* = [1-9]"
+  "pipe_unspliced|pipe|splice:error=EINVAL|/dev/stdin 100 out|splice\\(.*\\(INJECTED\\)$"
+  "output_is_input|/dev/null||same.seq 2 same.seq|stat[a-z0-9]*\\((AT_FDCWD, )?\"same.seq\""
+  "directory|/dev/null||folder 5 out|^[0-9]+ +openat\\(AT_FDCWD, \"folder\", .* = [0-9]+$"
+)
+if [[ ${1:-} == --list ]]; then
+  printf '%s\n' "${scenarios[@]%%|*}"
+  exit 0
+fi
 exhaustive=false
 [[ ${1:-} == --exhaustive ]] && { exhaustive=true; shift; }
 gcwindow=$(realpath "$1")
@@ -36,16 +53,6 @@ inputs=(blocks.seq short.seq same.seq long.seq)
 signature() { stat -c '%n %i %s %z' "${inputs[@]}"; }
 unchanged=$(signature)
 
-# SCENARIO|STANDARD INPUT|EXTRA FAULT|OPERANDS
-scenarios=(
-  "blocks|/dev/null||blocks.seq 1200000 out"
-  "threads|/dev/null||long.seq 34603008 out"
-  "padded|/dev/null||short.seq 10 out"
-  "pipe|pipe||/dev/stdin 100 out"
-  "pipe_unspliced|pipe|splice:error=EINVAL|/dev/stdin 100 out"
-  "output_is_input|/dev/null||same.seq 2 same.seq"
-  "directory|/dev/null||folder 5 out"
-)
 for name in "${chosen[@]}"; do
   [[ " ${scenarios[*]%%|*} " == *" $name "* ]] || { echo "no scenario $name"; exit 1; }
 done
@@ -66,7 +73,7 @@ gcw() { # STANDARD_INPUT OPERANDS... ; strace's own options come in $trace
 answer() { grep -v '^Error! Could not open the output file: ' "$1" || true; }
 
 for scenario in "${scenarios[@]}"; do
-  IFS='|' read -r name input extra operands <<<"$scenario"
+  IFS='|' read -r name input extra operands path <<<"$scenario"
   ((${#chosen[@]} == 0)) || [[ " ${chosen[*]} " == *" $name "* ]] || continue
   read -ra operands <<<"$operands"
   extraInject=()
@@ -77,6 +84,7 @@ for scenario in "${scenarios[@]}"; do
   # Start-up ends where main first asks whether standard output is open.
   start=$(grep -n -m1 -E 'fcntl(64)?\(1, F_GETFD' log | cut -d: -f1 || true)
   [[ -n $start ]] || { echo "no end of start-up in the trace of $name"; exit 1; }
+  grep -qE "$path" log || { echo "the trace of $name never shows its path: $path"; exit 1; }
   declare -A before=() after=()
   while read -r call; do before[$call]=$((${before[$call]:-0} + 1)); done \
     < <(head -n $((start - 1)) log | sed -E 's/^[0-9]+ +([a-z0-9_]+)\(.*/\1/')
