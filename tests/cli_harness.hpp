@@ -7,9 +7,11 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sched.h>
+#include <sys/mount.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
+#include <termios.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -103,8 +105,8 @@ struct Redirect {
     int stdoutFd = -1;             // taken over and closed by run(), instead of a file
     bool stdoutClosed = false;
     // A system call made to fail, as strace's -e inject=FAULT counts the
-    // calls on `faultPath` (relative to the scratch folder), such as
-    // "read:error=EIO:when=2".
+    // calls on `faultPath` (relative to the scratch folder; "*" for every
+    // call), such as "read:error=EIO:when=2".
     std::string fault = {};
     std::string faultPath = {};
 };
@@ -126,15 +128,9 @@ inline Outcome run(const fs::path& dir, const std::vector<std::string>& operands
     const fs::path tracePath = dir / ".trace";
     std::vector<std::string> words = emulator();
     if (!streams.fault.empty()) {
-        const std::vector<std::string> strace{"strace",
-                                              "-f",
-                                              "-qq",
-                                              "-o",
-                                              tracePath.string(),
-                                              "-P",
-                                              (dir / streams.faultPath).string(),
-                                              "-e",
-                                              "inject=" + streams.fault};
+        std::vector<std::string> strace{
+            "strace", "-f", "-qq", "-o", tracePath.string(), "-e", "inject=" + streams.fault};
+        if (streams.faultPath != "*") strace.insert(strace.end(), {"-P", (dir / streams.faultPath).string()});
         words.insert(words.begin(), strace.begin(), strace.end());
     }
     const std::string program = words.empty() ? GCWINDOW_EXE : words.front();
@@ -147,6 +143,7 @@ inline Outcome run(const fs::path& dir, const std::vector<std::string>& operands
 
     const pid_t pid = fork();
     if (pid == 0) {
+        umask(022);
         const int in = streams.stdinFd >= 0 ? streams.stdinFd : open("/dev/null", O_RDONLY);
         const int appendOrEmpty = streams.stdoutHolds.empty() ? O_TRUNC : O_APPEND;
         const int out =
@@ -203,19 +200,30 @@ struct Case {
     std::vector<std::pair<std::string, std::optional<std::string>>> after = {};
     std::function<void(const fs::path&)> setup = {};
     // Injected into the calls on `faultPath`, the first operand when empty;
-    // the trace must show it injected, unless `faultReached` is false.
+    // the trace must show it injected, unless `faultReached` is false. A row
+    // names the call as each target makes it: "lseek,_llseek", since a
+    // native 32-bit binary seeks with _llseek.
     std::string fault = {};
     std::string faultPath = {};
     bool faultReached = true;
+    // Parts of lines that the trace holds in this order, showing that the
+    // path the row names ran: such as {"pread64(", "(INJECTED)", " read("},
+    // a threaded read, then the fault, then reading in order. By default the
+    // fault alone.
+    std::vector<std::string> trail = {};
+    mode_t outputMode = 0;         // OUTPUT's permission bits afterwards, where set (the umask is 022)
     bool threads = false;          // skipped where the threaded count cannot run
     std::string stdoutHolds = {};  // standard output appends to a file that holds this; `out` includes it
     std::string stdoutPath = {};   // standard output goes to this file instead of being captured
+    std::string stdinPath = {};    // standard input is this file instead of /dev/null
     bool stdinClosed = false;
     bool stdoutClosed = false;
-    bool stdoutSocket = false;  // standard output a socket, whose reader gathers `out`
+    // Standard output a socket or a terminal (raw), whose reader gathers `out`.
+    enum class Gather { none, socket, terminal } stdoutVia = Gather::none;
     // A thread feeds `feeds` 64 times into standard input, a pipe or a
-    // socket, or into the FIFO "fifo"; all of it must be taken.
-    enum class Feed { none, pipe, socket, fifo } feedVia = Feed::none;
+    // socket, or into the FIFO "fifo"; all of it must be taken. A datagram
+    // socket gets `feeds` once, and its sender is gone before the run.
+    enum class Feed { none, pipe, socket, fifo, datagram } feedVia = Feed::none;
     std::string feeds = {};
 };
 
@@ -226,11 +234,43 @@ inline std::string caseName(const testing::TestParamInfo<Case>& info) { return i
 
 class Cli : public testing::TestWithParam<Case> {};
 
+// Mounts a tmpfs at `dir` / "mnt" in a mount namespace of this test
+// process's own, which no other process sees and which ends with it; the
+// row is skipped where that takes a privilege the tests lack.
+inline void privateTmpfs(const fs::path& dir) {
+    const fs::path mnt = dir / "mnt";
+    fs::create_directory(mnt);
+    if (unshare(CLONE_NEWNS) != 0 || mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
+        mount("tmpfs", mnt.c_str(), "tmpfs", 0, nullptr) != 0) {
+        GTEST_SKIP() << "no private mounts here";
+    }
+}
+
+// Whether `trace` holds a line with each of `parts`, in this order.
+inline bool traceShows(const std::string& trace, const std::vector<std::string>& parts) {
+    std::istringstream lines(trace);
+    std::size_t next = 0;
+    for (std::string line; next < parts.size() && std::getline(lines, line);) {
+        if (line.find(parts[next]) != std::string::npos) ++next;
+    }
+    return next == parts.size();
+}
+
+// A thread that gathers what the tool writes into `fd` until it is closed.
+inline std::thread gatherFrom(int fd, std::string& gathered) {
+    return std::thread([fd, &gathered] {
+        char chunk[4096];
+        for (ssize_t got = 0; (got = read(fd, chunk, sizeof chunk)) > 0;) gathered.append(chunk, got);
+        close(fd);
+    });
+}
+
 inline void check(const Case& c) {
     if (c.threads && !severalCpus()) GTEST_SKIP() << "one CPU: no threads";
     Scratch scratch;
     for (const auto& [name, content] : c.files) put(scratch.dir / name, content);
     if (c.setup) c.setup(scratch.dir);
+    if (testing::Test::IsSkipped()) return;
 
     Redirect streams{.stdinClosed = c.stdinClosed,
                      .stdoutPath = c.stdoutPath,
@@ -238,12 +278,19 @@ inline void check(const Case& c) {
                      .stdoutClosed = c.stdoutClosed,
                      .fault = c.fault,
                      .faultPath = c.faultPath.empty() && !c.fault.empty() ? c.operands.front() : c.faultPath};
+    if (!c.stdinPath.empty()) streams.stdinFd = open((scratch.dir / c.stdinPath).c_str(), O_RDONLY | O_CLOEXEC);
     bool fed = false;
     std::thread feeder;
     if (c.feedVia == Case::Feed::fifo) {
         const fs::path fifo = scratch.dir / "fifo";
         ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
         feeder = std::thread([&, fifo] { fed = feed(open(fifo.c_str(), O_WRONLY | O_CLOEXEC), c.feeds, 64); });
+    } else if (c.feedVia == Case::Feed::datagram) {
+        int ends[2] = {-1, -1};
+        ASSERT_EQ(socketpair(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0, ends), 0);
+        ASSERT_EQ(send(ends[1], c.feeds.data(), c.feeds.size(), 0), static_cast<ssize_t>(c.feeds.size()));
+        close(ends[1]);
+        streams.stdinFd = ends[0];
     } else if (c.feedVia != Case::Feed::none) {
         int ends[2] = {-1, -1};
         ASSERT_EQ(c.feedVia == Case::Feed::pipe ? pipe2(ends, O_CLOEXEC)
@@ -254,24 +301,30 @@ inline void check(const Case& c) {
     }
     std::string gathered;
     std::thread reader;
-    if (c.stdoutSocket) {
+    if (c.stdoutVia == Case::Gather::socket) {
         int ends[2] = {-1, -1};
         ASSERT_EQ(socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, ends), 0);
         streams.stdoutFd = ends[1];
-        reader = std::thread([&, test = ends[0]] {
-            char chunk[4096];
-            for (ssize_t got = 0; (got = read(test, chunk, sizeof chunk)) > 0;) gathered.append(chunk, got);
-            close(test);
-        });
+        reader = gatherFrom(ends[0], gathered);
+    } else if (c.stdoutVia == Case::Gather::terminal) {
+        const int terminal = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+        ASSERT_TRUE(terminal >= 0 && grantpt(terminal) == 0 && unlockpt(terminal) == 0);
+        streams.stdoutFd = open(ptsname(terminal), O_WRONLY | O_NOCTTY | O_CLOEXEC);
+        termios raw{};
+        ASSERT_TRUE(streams.stdoutFd >= 0 && tcgetattr(streams.stdoutFd, &raw) == 0);
+        cfmakeraw(&raw);
+        ASSERT_EQ(tcsetattr(streams.stdoutFd, TCSANOW, &raw), 0);
+        // Its reader meets EIO once the last writer has closed it.
+        reader = gatherFrom(terminal, gathered);
     }
     const Outcome outcome = run(scratch.dir, c.operands, streams);
     if (feeder.joinable()) feeder.join();
     if (reader.joinable()) reader.join();
 
-    EXPECT_EQ(c.stdoutSocket ? gathered : outcome.out, c.out);
+    EXPECT_EQ(c.stdoutVia == Case::Gather::none ? outcome.out : gathered, c.out);
     EXPECT_EQ(outcome.status, c.status);
     EXPECT_EQ(outcome.err, "");
-    if (c.feedVia != Case::Feed::none) {
+    if (c.feedVia != Case::Feed::none && c.feedVia != Case::Feed::datagram) {
         EXPECT_TRUE(fed) << "the input was not read to its end";
     }
     if (!c.fault.empty() && c.faultReached) {
@@ -281,6 +334,13 @@ inline void check(const Case& c) {
         const bool met =
             outcome.trace.find("(INJECTED)") != std::string::npos || outcome.trace.find(delayed) != std::string::npos;
         EXPECT_TRUE(met) << "the run never met " << c.fault;
+        EXPECT_TRUE(traceShows(outcome.trace, c.trail)) << "the trace does not show the path this row names:\n"
+                                                        << outcome.trace.substr(0, 4000);
+    }
+    if (c.outputMode != 0) {
+        struct stat status {};
+        EXPECT_EQ(stat((scratch.dir / c.operands.back()).c_str(), &status), 0);
+        EXPECT_EQ(status.st_mode & 07777, c.outputMode);
     }
     for (const auto& [name, content] : c.after) {
         if (content) {
@@ -289,6 +349,8 @@ inline void check(const Case& c) {
             EXPECT_FALSE(fs::exists(fs::symlink_status(scratch.dir / name))) << name;
         }
     }
+    // Lets go of what a row mounted, so that the scratch folder can go.
+    umount2((scratch.dir / "mnt").c_str(), MNT_DETACH);
 }
 
 }  // namespace cli

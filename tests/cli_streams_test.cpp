@@ -51,7 +51,8 @@ const std::vector<Case> specialFiles = {
     Case{.name = "FifoWriterClosesAtOnce", .operands = {"fifo", "5", "out"}, .out = "0.000000\n",
          .setup = fifoWriterClosesAtOnce},
     Case{.name = "FifoWithNothingToReadYetIsWaitedFor", .operands = {"fifo", "4", "out"}, .out = "1.000000\n",
-         .fault = "read:error=EAGAIN:when=1", .feedVia = Case::Feed::fifo, .feeds = "GGCC"},
+         .fault = "read:error=EAGAIN:when=1", .trail = {"(INJECTED)", "poll(", " read("},
+         .feedVia = Case::Feed::fifo, .feeds = "GGCC"},
     Case{.name = "DevNull", .operands = {"/dev/null", "5", "out"}, .out = "0.000000\n"},
     Case{.name = "DevZeroIsNotDrained", .operands = {"/dev/zero", "10", "out"}, .out = "0.000000\n"},
     Case{.name = "ProcSelfMemCannotBeRead", .operands = {"/proc/self/mem", "4", "out"},
@@ -69,6 +70,22 @@ const std::vector<Case> specialFiles = {
     drained("FifoIsReadToItsEndNegativeWindow", Case::Feed::fifo, "-1", "-0.000000\n"),
     // Linux opens no socket through /dev/stdin: it is read where it is open.
     drained("StandardInputSocket", Case::Feed::socket, "100", "1.000000\n"),
+    // One whose sender has gone never says so: waiting for its end would never end.
+    Case{.name = "StandardInputDatagramSocketIsRefused", .operands = {"/dev/stdin", "4", "out"},
+         .out = inputError("/dev/stdin"), .status = 1, .after = {{"out", ""}}, .feedVia = Case::Feed::datagram,
+         .feeds = "GGCC"},
+    Case{.name = "InterruptedWriteIsMadeAgain", .files = {{"seq", gc5}}, .operands = {"seq", "5", "out"},
+         .out = "0.800000\n", .fault = "writev:error=EINTR:when=1", .faultPath = ".stdout",
+         .trail = {"(INJECTED)", "writev("}},
+    // The injected write takes nothing but says it took two bytes: what
+    // follows must be the rest of the line, once.
+    Case{.name = "ShortWriteGoesOnWhereItStopped", .files = {{"seq", gc5}}, .operands = {"seq", "5", "out"},
+         .out = "800000\n", .fault = "writev:retval=2:when=1", .faultPath = ".stdout",
+         .trail = {"(INJECTED)", "writev("}},
+    // A non-blocking terminal that is full for a moment is waited for.
+    Case{.name = "TerminalThatWouldBlockIsWaitedFor", .files = {{"seq", gc5}}, .operands = {"seq", "5", "out"},
+         .out = "0.800000\n", .fault = "writev:error=EAGAIN:when=1", .faultPath = "*",
+         .trail = {"(INJECTED)", "poll(", "writev("}, .stdoutVia = Case::Gather::terminal},
     Case{.name = "UnwritableStandardOutput", .files = {{"seq", gc5}}, .operands = {"seq", "5", "out"}, .status = 1,
          .stdoutPath = "/dev/full"},
     Case{.name = "UnwritableStandardOutputUsage", .operands = {"seq"}, .status = 1, .stdoutPath = "/dev/full"},
@@ -78,6 +95,10 @@ const std::vector<Case> specialFiles = {
          .status = 1, .after = {{"out", ""}}, .stdoutClosed = true},
     Case{.name = "ClosedStandardOutputMissingInput", .operands = {"missing", "0", "out"}, .status = 1,
          .after = {{"out", ""}}, .stdoutClosed = true},
+    // Without a pipe to hold it, closed standard output would be OUTPUT's number.
+    Case{.name = "ClosedStandardOutputThatCannotBeHeld", .files = {{"seq", gc5}}, .operands = {"seq", "5", "out"},
+         .status = 1, .after = {{"out", std::nullopt}}, .fault = "pipe,pipe2:error=EMFILE", .faultPath = "*",
+         .stdinClosed = true, .stdoutClosed = true},
     // A bare chroot or sandbox has no /dev/null to hold the closed streams;
     // the tool needs none, so nothing meets the fault.
     Case{.name = "ClosedStreamsWithoutDevNull", .files = {{"seq", gc5}}, .operands = {"seq", "5", "out"},
@@ -141,9 +162,13 @@ const std::string twoBlocks = std::string(600000, 'A') + std::string(600000, 'G'
 const std::vector<Case> readFaults = {
     Case{.name = "FailsInsideTheWindow", .files = {{"seq", twoBlocks}}, .operands = {"seq", "1200000", "out"},
          .out = readError("seq"), .status = 1, .after = {{"seq", twoBlocks}, {"out", ""}},
-         .fault = "read:error=EIO:when=2"},
+         .fault = "read:error=EIO:when=2", .trail = {" read(", "(INJECTED)"}},
     Case{.name = "FailsWherePaddingStarts", .files = {{"seq", "GC"}}, .operands = {"seq", "10", "out"},
-         .out = readError("seq"), .status = 1, .after = {{"seq", "GC"}}, .fault = "read:error=ENOTCONN:when=2"},
+         .out = readError("seq"), .status = 1, .after = {{"seq", "GC"}}, .fault = "read:error=ENOTCONN:when=2",
+         .trail = {" read(", "(INJECTED)"}},
+    // FUSE, NFS and a traced run interrupt calls: each is made again.
+    Case{.name = "InterruptedIsMadeAgain", .files = {{"seq", gc5}}, .operands = {"seq", "5", "out"},
+         .out = "0.800000\n", .fault = "read:error=EINTR:when=1", .trail = {"(INJECTED)", " read("}},
     // poll() calls a regular file ready at once, so a retry would never end.
     Case{.name = "RegularFileThatWouldBlock", .files = {{"seq", gc5}}, .operands = {"seq", "5", "out"},
          .out = readError("seq"), .status = 1, .after = {{"seq", gc5}}, .fault = "read:error=EAGAIN"},
@@ -203,9 +228,12 @@ const std::vector<Case> threadedCount = {
     Case{.name = "WindowPastTheEndIsPadded", .operands = {"long", twiceLong, "out"}, .out = "0.750000\n",
          .setup = longHalfGc, .threads = true},
     Case{.name = "ShortReadIsCountedAgainInOrder", .operands = {"long", wholeLong, "out"}, .out = "0.500000\n",
-         .setup = longHalfGc, .fault = "pread64:retval=0", .threads = true},
+         .setup = longHalfGc, .fault = "pread64:retval=0", .trail = {"(INJECTED)", " read("}, .threads = true},
     Case{.name = "ChangedWhileCountedIsCountedAgainInOrder", .operands = {"moving", wholeLong, "out"},
          .out = "0.012500\n", .setup = gcMovesWhileRead, .fault = "pread64:delay_exit=2000000:when=1",
+         .trail = {"pread64(", " read("}, .threads = true},
+    Case{.name = "InterruptedIsMadeAgain", .operands = {"long", wholeLong, "out"}, .out = "0.500000\n",
+         .setup = longHalfGc, .fault = "pread64:error=EINTR:when=1", .trail = {"(INJECTED)", "pread64("},
          .threads = true},
     Case{.name = "ReadFails", .operands = {"long", wholeLong, "out"}, .out = readError("long"), .status = 1,
          .after = {{"out", ""}}, .setup = longHalfGc, .fault = "pread64:error=EIO", .threads = true},
@@ -213,10 +241,12 @@ const std::vector<Case> threadedCount = {
          .status = 1, .setup = longHalfGc, .fault = "pread64:error=EAGAIN", .threads = true},
     // tracefs's trace_pipe and some FUSE files refuse reads at offsets but read in order.
     Case{.name = "ReadsAtOffsetsRefusedIsReadInOrder", .operands = {"long", wholeLong, "out"}, .out = "0.500000\n",
-         .setup = longHalfGc, .fault = "pread64:error=ESPIPE", .threads = true},
-    // Reading in order would start again at the file's start, and count it twice.
+         .setup = longHalfGc, .fault = "pread64:error=ESPIPE", .trail = {"(INJECTED)", " read("}, .threads = true},
+    // The move of the offset after the threads' reads is refused: reading in
+    // order would start again at the file's start, and count it twice.
     Case{.name = "OffsetThatWillNotMoveIsCountedAgainInOrder", .operands = {"long", twiceLong, "out"},
-         .out = "0.750000\n", .setup = longHalfGc, .fault = "lseek:error=ESPIPE", .threads = true},
+         .out = "0.750000\n", .setup = longHalfGc, .fault = "lseek,_llseek:error=ESPIPE:when=2",
+         .trail = {"pread64(", "(INJECTED)", " read("}, .threads = true},
 };
 // clang-format on
 INSTANTIATE_TEST_SUITE_P(ThreadedCount, Cli, testing::ValuesIn(threadedCount), caseName);

@@ -24,7 +24,7 @@ void danglingLink(const fs::path& dir) { fs::create_symlink("nowhere", dir / "da
 // clang-format off
 const std::vector<Case> operands = {
     Case{.name = "ThreeOperands", .files = {{"seq", gc5}}, .operands = {"seq", "5", "out"},
-         .out = "0.800000\n", .after = {{"seq", gc5}, {"out", ""}}},
+         .out = "0.800000\n", .after = {{"seq", gc5}, {"out", ""}}, .outputMode = 0644},
     Case{.name = "NoOperands", .operands = {}, .out = usage},
     Case{.name = "TwoOperandsCreateNothing", .files = {{"seq", gc5}}, .operands = {"seq", "out"},
          .out = usage, .after = {{"out", std::nullopt}}},
@@ -84,6 +84,7 @@ const std::vector<Case> windowTexts = {
     windowText("TrailingLetters", "25bp", "0.040000\n"),
     windowText("LeadingBlank", " 25", "0.040000\n"),
     windowText("LeadingTabAndNewline", "\t\n25", "0.040000\n"),
+    windowText("LeadingReturnVerticalTabFormFeed", "\r\v\f25", "0.040000\n"),
     windowText("PlusSign", "+25", "0.040000\n"),
     windowText("LeadingZeroIsDecimal", "010", "0.100000\n"),
     windowText("HexPrefixIsZero", "0x10", "-nan\n"),
@@ -160,6 +161,38 @@ void linkChain(const fs::path& dir) {
         fs::create_symlink("link" + std::to_string(n - 1), dir / ("link" + std::to_string(n)));
 }
 
+// Two tmpfs mounts number their first files alike: mnt/a/seq and
+// mnt/b/out share an inode number, but are two files.
+void sameInodeTwoDevices(const fs::path& dir) {
+    privateTmpfs(dir);
+    if (testing::Test::IsSkipped()) return;
+    for (const char* name : {"a", "b"}) {
+        fs::create_directory(dir / "mnt" / name);
+        ASSERT_EQ(mount("tmpfs", (dir / "mnt" / name).c_str(), "tmpfs", 0, nullptr), 0);
+    }
+    put(dir / "mnt/a/seq", gc5);
+    put(dir / "mnt/b/out", "old");
+    struct stat seq {};
+    struct stat out {};
+    ASSERT_TRUE(stat((dir / "mnt/a/seq").c_str(), &seq) == 0 && stat((dir / "mnt/b/out").c_str(), &out) == 0);
+    ASSERT_EQ(seq.st_ino, out.st_ino);
+}
+
+// seq and its hard link twin in overlayfs's lower layer: opening twin for
+// writing copies it up, a file apart from seq.
+void overlayHardLink(const fs::path& dir) {
+    privateTmpfs(dir);
+    if (testing::Test::IsSkipped()) return;
+    for (const char* name : {"lower", "upper", "work", "merged"}) fs::create_directory(dir / "mnt" / name);
+    put(dir / "mnt/lower/seq", lambdaStart);
+    fs::create_hard_link(dir / "mnt/lower/seq", dir / "mnt/lower/twin");
+    const std::string layers = "lowerdir=" + (dir / "mnt/lower").string() +
+                               ",upperdir=" + (dir / "mnt/upper").string() + ",workdir=" + (dir / "mnt/work").string();
+    if (mount("overlay", (dir / "mnt/merged").c_str(), "overlay", 0, layers.c_str()) != 0) {
+        GTEST_SKIP() << "no overlayfs here";
+    }
+}
+
 // Which file OUTPUT is: never SEQFILE's regular file, never a standard
 // stream's, never one that could be SEQFILE; and never waited for.
 // clang-format off
@@ -184,16 +217,33 @@ const std::vector<Case> outputIdentity = {
     Case{.name = "PathLongerThanPathMax", .files = {{"seq", gc5}}, .operands = {std::string(5000, 'a'), "5", "out"},
          .out = inputError(std::string(5000, 'a')) + outputError("out"), .status = 1,
          .after = {{"seq", gc5}, {"out", std::nullopt}}},
+    Case{.name = "StandardInputsFileKeepsItsLines", .files = {{"seq", lambdaStart}, {"log", "old\n"}},
+         .operands = {"seq", "4", "log"}, .out = "1.000000\n", .after = {{"log", "old\n"}}, .stdinPath = "log"},
+    // OUTPUT takes closed standard input's number: it is no standard stream.
+    Case{.name = "OutputOnClosedStandardInputsNumberIsEmptied", .files = {{"out", "old"}},
+         .operands = {"missing", "0", "out"}, .out = inputError("missing") + "-nan\n", .after = {{"out", ""}},
+         .stdinClosed = true},
+    // A FUSE file whose daemon died cannot be looked at: it may be OUTPUT.
+    Case{.name = "StandardStreamThatCannotBeLookedAt", .files = {{"seq", gc5}, {"out", "keep me\n"}},
+         .operands = {"seq", "5", "out"}, .out = outputError("out") + "0.800000\n", .after = {{"out", "keep me\n"}},
+         .fault = "%%stat:error=EIO", .faultPath = "/dev/null"},
+    Case{.name = "SameInodeOnAnotherDeviceIsEmptied", .operands = {"mnt/a/seq", "5", "mnt/b/out"},
+         .out = "0.800000\n", .after = {{"mnt/b/out", ""}}, .setup = sameInodeTwoDevices},
+    Case{.name = "OverlayHardLinkKeepsInput", .operands = {"mnt/merged/seq", "4", "mnt/merged/twin"},
+         .out = outputError("mnt/merged/twin") + "1.000000\n", .after = {{"mnt/merged/twin", lambdaStart}},
+         .setup = overlayHardLink},
     Case{.name = "StandardOutputsFileKeepsItsLines", .files = {{"seq", lambdaStart}},
          .operands = {"seq", "4", "/dev/stdout"}, .out = "earlier line\n1.000000\n", .stdoutHolds = "earlier line\n"},
     // Linux opens no socket through /dev/stdout; what the path names is still standard output.
     Case{.name = "StandardOutputSocket", .files = {{"seq", lambdaStart}}, .operands = {"seq", "4", "/dev/stdout"},
-         .out = "1.000000\n", .stdoutSocket = true},
+         .out = "1.000000\n", .stdoutVia = Case::Gather::socket},
     // Only a regular file could be emptied, so only a regular file is refused
     // as SEQFILE; a pipe is let go at once, or draining it would never end.
     Case{.name = "SameDeviceAsInputAndOutput", .operands = {"/dev/stdin", "4", "/dev/null"}, .out = "0.000000\n"},
     Case{.name = "SamePipeAsInputAndOutput", .operands = {"/dev/stdin", "4", "/dev/stdin"}, .out = "1.000000\n",
          .feedVia = Case::Feed::pipe, .feeds = "GGCC"},
+    Case{.name = "SameSocketAsInputAndOutput", .operands = {"/dev/stdin", "4", "/dev/stdin"}, .out = "1.000000\n",
+         .feedVia = Case::Feed::socket, .feeds = "GGCC"},
     Case{.name = "SameFifoAsInputAndOutput", .operands = {"fifo", "4", "fifo"}, .out = "1.000000\n",
          .feedVia = Case::Feed::fifo, .feeds = "GGCC"},
     // Nothing is written to OUTPUT, so a FIFO that nobody reads is not waited for.

@@ -86,22 +86,25 @@ TEST(ParallelCount, MatchesTheModelAndLeavesTheOffsetAfterTheStretch) {
             trial % 3 == 0 ? 2147483647 : std::uniform_int_distribution<std::size_t>(0, input.size() + 100)(random);
         const auto [shortest, blockSize] = readings[trial % readings.size()];
         const int fd = memoryFile(input);
+        // Every other file comes already read into, as macOS's /dev/stdin may.
+        const std::size_t start = trial % 2 == 0 ? 0 : random() % (input.size() + 1);
+        lseek(fd, static_cast<off_t>(start), SEEK_SET);
 
         const gcwindow::ParallelCount count = gcwindow::countFileStart(fd, limit, shortest, blockSize);
 
-        const std::size_t stretch = std::min(limit, input.size());
+        const std::size_t stretch = std::min(limit, input.size() - start);
         ASSERT_EQ(count.outcome == gcwindow::Parallel::notTried, stretch < 2 * shortest) << stretch << " bytes";
         if (count.outcome == gcwindow::Parallel::counted) {
             ++counted;
             ASSERT_EQ(count.counted.bytes, stretch);
             ASSERT_EQ(count.counted.gc,
-                      naive::gcPositions(input.substr(0, stretch), static_cast<std::int64_t>(stretch)));
-            ASSERT_EQ(count.counted.last, static_cast<unsigned char>(input[stretch - 1]));
-            ASSERT_EQ(lseek(fd, 0, SEEK_CUR), static_cast<off_t>(stretch));
+                      naive::gcPositions(input.substr(start, stretch), static_cast<std::int64_t>(stretch)));
+            ASSERT_EQ(count.counted.last, static_cast<unsigned char>(input[start + stretch - 1]));
+            ASSERT_EQ(lseek(fd, 0, SEEK_CUR), static_cast<off_t>(start + stretch));
         }
         close(fd);
     }
-    EXPECT_GT(counted, 250);
+    EXPECT_GT(counted, 200);
 }
 
 }  // namespace
