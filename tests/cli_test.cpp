@@ -207,7 +207,7 @@ const std::vector<Case> outputIdentity = {
          .out = outputError("alias") + "1.000000\n", .after = {{"seq", lambdaStart}}, .setup = symLink},
     Case{.name = "UnidentifiedInputLeavesOutputAlone", .files = {{"seq", lambdaStart}}, .operands = {"seq", "4", "seq"},
          .out = inputError("seq") + outputError("seq"), .status = 1, .after = {{"seq", lambdaStart}},
-         .fault = "%%stat:error=EIO:when=1"},
+         .fault = "%%stat:error=EIO:when=1", .trail = {"(INJECTED)", "close("}},
     Case{.name = "NameTooLongLeavesOutputAlone", .files = {{"seq", lambdaStart}},
          .operands = {tooLongForSeq, "4", "seq"}, .out = inputError(tooLongForSeq) + outputError("seq"),
          .status = 1, .after = {{"seq", lambdaStart}}},
