@@ -75,7 +75,7 @@ int main(int argc, char* argv[]) {
     if (ins.fd < 0) say("Error! Could not open the first input file: ", inputPath, "\n");
     const Output fout = ins.identityUnknown ? Output{} : openOutput(outputPath, ins.identity);
     if (fout.failed) say("Error! Could not open the output file: ", outputPath, "\n");
-    const std::int32_t runningWindow = parseWindow(windowText);
+    const std::int64_t runningWindow = parseWindow(windowText);
 
     // There is nothing to measure in an input that never opened.
     if (ins.fd < 0 && runningWindow > 0) return finish(1);

@@ -6,7 +6,7 @@
 namespace gcwindow {
 
 struct FirstWindow {
-    std::int32_t gcTot = 0;   // window positions that hold G, C, g or c
+    std::int64_t gcTot = 0;   // window positions that hold G, C, g or c
     bool keepGoing = true;    // false once a read found the end of the input
     bool readFailed = false;  // a read inside the window failed: there is no answer
 };
@@ -19,7 +19,7 @@ struct FirstWindow {
 // count as not GC. A window of 0 or less reads nothing. A read that fails is
 // never taken for the end: padding after it would print a plausible wrong
 // share.
-FirstWindow measureFirstWindow(int fd, std::int32_t runningWindow, std::span<unsigned char> block);
+FirstWindow measureFirstWindow(int fd, std::int64_t runningWindow, std::span<unsigned char> block);
 
 // The result line, such as "0.516000\n": the share taken in single precision,
 // printed with "%f\n". A window of 0 gives "-nan" on every target, a negative
@@ -27,6 +27,6 @@ FirstWindow measureFirstWindow(int fd, std::int32_t runningWindow, std::span<uns
 struct ResultLine {
     char text[16];
 };
-ResultLine resultLine(std::int32_t gcTot, std::int32_t runningWindow);
+ResultLine resultLine(std::int64_t gcTot, std::int64_t runningWindow);
 
 }  // namespace gcwindow

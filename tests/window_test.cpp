@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <array>
+#include <limits>
 #include <random>
 #include <string>
 
@@ -26,19 +27,23 @@ std::string randomInput(std::mt19937& random) {
     return input;
 }
 
-std::int32_t randomWindow(std::mt19937& random, std::size_t inputLength) {
-    const auto length = static_cast<std::int32_t>(inputLength);
-    switch (random() % 6) {
+std::int64_t randomWindow(std::mt19937& random, std::size_t inputLength) {
+    const auto length = static_cast<std::int64_t>(inputLength);
+    switch (random() % 7) {
         case 0:
-            return std::uniform_int_distribution<std::int32_t>(-3, 0)(random);
+            return std::uniform_int_distribution<std::int64_t>(-3, 0)(random);
         case 1:
             return length;
         case 2:
-            return length + std::uniform_int_distribution<std::int32_t>(1, 4000)(random);
+            return length + std::uniform_int_distribution<std::int64_t>(1, 4000)(random);
         case 3:  // where the counts are rounded to single precision
-            return std::uniform_int_distribution<std::int32_t>(1 << 24, 2147483647)(random);
+            return std::uniform_int_distribution<std::int64_t>(1 << 24, 2147483647)(random);
+        case 4:  // beyond 32 bits, up to the largest window
+            return std::uniform_int_distribution<std::int64_t>(2147483648,
+                                                               std::numeric_limits<std::int64_t>::max())(random) >>
+                   (random() % 32);
         default:
-            return std::uniform_int_distribution<std::int32_t>(1, std::max(length, 1))(random);
+            return std::uniform_int_distribution<std::int64_t>(1, std::max<std::int64_t>(length, 1))(random);
     }
 }
 
@@ -48,7 +53,7 @@ TEST(FirstWindow, MatchesTheModelAcrossBlockEdges) {
     std::mt19937 random(20261208);
     for (int trial = 0; trial < 3000; ++trial) {
         const std::string input = randomInput(random);
-        const std::int32_t window = randomWindow(random, input.size());
+        const std::int64_t window = randomWindow(random, input.size());
         const std::size_t blockSize = blockSizes[trial % blockSizes.size()];
 
         const Measured measured = measureInMemory(input, window, blockSize);
@@ -56,7 +61,7 @@ TEST(FirstWindow, MatchesTheModelAcrossBlockEdges) {
         ASSERT_EQ(measured.line, naive::resultLine(input, window))
             << "length " << input.size() << ", window " << window << ", block " << blockSize;
         // The stream may hold more unless a read found its end inside the window.
-        ASSERT_EQ(measured.keepGoing, window <= 0 || input.size() >= static_cast<std::size_t>(window));
+        ASSERT_EQ(measured.keepGoing, window <= 0 || input.size() >= static_cast<std::uint64_t>(window));
     }
 }
 
@@ -82,14 +87,15 @@ TEST(ParallelCount, MatchesTheModelAndLeavesTheOffsetAfterTheStretch) {
     int counted = 0;
     for (int trial = 0; trial < 500; ++trial) {
         const std::string input = randomInput(random);
-        const std::size_t limit =
-            trial % 3 == 0 ? 2147483647 : std::uniform_int_distribution<std::size_t>(0, input.size() + 100)(random);
+        const std::uint64_t limit = trial % 3 == 0
+                                        ? std::numeric_limits<std::int64_t>::max()
+                                        : std::uniform_int_distribution<std::uint64_t>(0, input.size() + 100)(random);
         const auto [shortest, blockSize] = readings[trial % readings.size()];
         const int fd = memoryFile(input);
 
         const gcwindow::ParallelCount count = gcwindow::countFileStart(fd, limit, shortest, blockSize);
 
-        const std::size_t stretch = std::min(limit, input.size());
+        const auto stretch = static_cast<std::size_t>(std::min<std::uint64_t>(limit, input.size()));
         ASSERT_EQ(count.outcome == gcwindow::Parallel::notTried, stretch < 2 * shortest) << stretch << " bytes";
         if (count.outcome == gcwindow::Parallel::counted) {
             ++counted;
