@@ -1,6 +1,8 @@
 #include "window.hpp"
 
+#include <algorithm>
 #include <cstdio>
+#include <limits>
 #include <optional>
 
 #include "block_reader.hpp"
@@ -8,6 +10,21 @@
 #include "parallel_count.hpp"
 
 namespace gcwindow {
+
+std::int64_t parseWindow(const char* text) {
+    while (*text == ' ' || (*text >= '\t' && *text <= '\r')) ++text;
+    const bool negative = *text == '-';
+    if (*text == '-' || *text == '+') ++text;
+    // The magnitude stops at 2^63, the most that either limit needs.
+    constexpr std::uint64_t limit = std::uint64_t{1} << 63;
+    std::uint64_t magnitude = 0;
+    for (; *text >= '0' && *text <= '9'; ++text) {
+        const auto digit = static_cast<std::uint64_t>(*text - '0');
+        magnitude = magnitude > (limit - digit) / 10 ? limit : magnitude * 10 + digit;
+    }
+    if (!negative) return static_cast<std::int64_t>(std::min(magnitude, limit - 1));
+    return magnitude == limit ? std::numeric_limits<std::int64_t>::min() : -static_cast<std::int64_t>(magnitude);
+}
 
 FirstWindow measureFirstWindow(int fd, std::int64_t runningWindow, std::span<unsigned char> block) {
     FirstWindow window;

@@ -5,6 +5,11 @@
 
 namespace gcwindow {
 
+// Reads the window length as strtoll reads base 10: leading white space, one
+// sign, digits up to the first non-digit, no digits gives 0. A text beyond
+// the signed 64-bit range takes the nearest limit, never its low bits.
+std::int64_t parseWindow(const char* text);
+
 struct FirstWindow {
     std::int64_t gcTot = 0;   // window positions that hold G, C, g or c
     bool keepGoing = true;    // false once a read found the end of the input

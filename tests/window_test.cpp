@@ -1,11 +1,13 @@
-// The window measure and the threaded count, run over memory files, against
-// the model that takes one byte per window position.
+// The window text against strtoll; the window measure and the threaded
+// count, run over memory files, against the model that takes one byte per
+// window position.
 
 #include <gtest/gtest.h>
 #include <sched.h>
 #include <unistd.h>
 
 #include <array>
+#include <cstdlib>
 #include <limits>
 #include <random>
 #include <string>
@@ -44,6 +46,39 @@ std::int64_t randomWindow(std::mt19937& random, std::size_t inputLength) {
                    (random() % 32);
         default:
             return std::uniform_int_distribution<std::int64_t>(1, std::max<std::int64_t>(length, 1))(random);
+    }
+}
+
+// Texts of white space, signs, digit runs (past 19 digits too, and about
+// the limits) and other bytes, in any order: read as strtoll reads base 10,
+// which saturates at the 64-bit limits.
+TEST(WindowText, ReadsAsStrtollDoes) {
+    std::mt19937 random(20261210);
+    for (int trial = 0; trial < 5000; ++trial) {
+        std::string text;
+        for (auto parts = random() % 6; parts > 0; --parts) {
+            switch (random() % 8) {
+                case 0:
+                case 1:
+                    text += " \t\n\v\f\r"[random() % 6];
+                    break;
+                case 2:
+                    text += "+-"[random() % 2];
+                    break;
+                case 3:
+                case 4:
+                    for (auto digits = 1 + random() % 30; digits > 0; --digits) {
+                        text += static_cast<char>('0' + random() % 10);
+                    }
+                    break;
+                case 5:  // 9223372036854775800 to ...809, about 2^63
+                    text += "922337203685477580" + std::to_string(random() % 10);
+                    break;
+                default:
+                    text += static_cast<char>(1 + random() % 255);
+            }
+        }
+        ASSERT_EQ(gcwindow::parseWindow(text.c_str()), std::strtoll(text.c_str(), nullptr, 10)) << '"' << text << '"';
     }
 }
 
