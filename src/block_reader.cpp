@@ -15,15 +15,15 @@ namespace gcwindow {
 
 BlockReader::BlockReader(int fd, std::span<unsigned char> buffer) : fd_(fd), buffer_(buffer) {}
 
-Counted BlockReader::countNext(std::size_t limit) {
+Counted BlockReader::countNext(std::uint64_t limit) {
     const auto block = read(limit);
     if (block.empty()) return {};
     return {block.size(), countGc(block), block.back()};
 }
 
-std::span<const unsigned char> BlockReader::read(std::size_t limit) {
+std::span<const unsigned char> BlockReader::read(std::uint64_t limit) {
     if (atEnd_) return {};
-    const std::size_t wanted = std::min(limit, buffer_.size());
+    const auto wanted = static_cast<std::size_t>(std::min<std::uint64_t>(limit, buffer_.size()));
     ssize_t got = 0;
     do {
         got = ::read(fd_, buffer_.data(), wanted);

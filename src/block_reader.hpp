@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <span>
 
 namespace gcwindow {
@@ -9,10 +10,11 @@ namespace gcwindow {
 // after the kernel copied it in.
 constexpr std::size_t blockBytes = std::size_t{512} << 10;
 
-// The GC bytes among the next bytes of an input.
+// The GC bytes among the next bytes of an input: 64 bits on every target,
+// since a window of a whole genome is longer than 32 bits can count.
 struct Counted {
-    std::size_t bytes = 0;  // 0 once the input has ended or failed
-    std::size_t gc = 0;
+    std::uint64_t bytes = 0;  // 0 once the input has ended or failed
+    std::uint64_t gc = 0;
     unsigned char last = 0;  // the last of them, when there are any
 };
 
@@ -28,7 +30,7 @@ class BlockReader {
     // and from then on; failed() tells which. An interrupted read is made
     // again, and a pipe, socket or terminal with nothing to read yet
     // (non-blocking) is waited for.
-    Counted countNext(std::size_t limit);
+    Counted countNext(std::uint64_t limit);
     bool failed() const { return failed_; }
 
     // Reads the rest of the input and throws it away, so that the process
@@ -37,7 +39,7 @@ class BlockReader {
     void drain();
 
   private:
-    std::span<const unsigned char> read(std::size_t limit);
+    std::span<const unsigned char> read(std::uint64_t limit);
     bool spliceToNull();
 
     int fd_;

@@ -5,9 +5,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <cstdint>
-#include <limits>
 
 #include "block_reader.hpp"
 #include "files.hpp"
@@ -23,22 +21,6 @@ constexpr const char* usageAfterName =
     " assemblyFile.fasta runningWindow output\n"
     "Finds the running window GC content in a fasta file\n"
     "Just sequence! No gene name/info!\n";
-
-// Reads the window length as strtol reads base 10 (leading white space, one
-// sign, digits up to the first non-digit, no digits gives 0) but saturates at
-// the 32-bit limits, where keeping the low bits would turn 4294967396 into 100.
-std::int32_t parseWindow(const char* text) {
-    while (*text == ' ' || (*text >= '\t' && *text <= '\r')) ++text;
-    const bool negative = *text == '-';
-    if (*text == '-' || *text == '+') ++text;
-    constexpr std::int64_t limit = std::int64_t{std::numeric_limits<std::int32_t>::max()} + 1;
-    std::int64_t magnitude = 0;
-    for (; *text >= '0' && *text <= '9'; ++text) {
-        magnitude = std::min(magnitude * 10 + (*text - '0'), limit);
-    }
-    const std::int64_t value = negative ? -magnitude : std::min(magnitude, limit - 1);
-    return static_cast<std::int32_t>(value);
-}
 
 // A pipe, FIFO or socket is read to its end after the window, so that the
 // process writing into it is never cut off. A regular file or a device is
@@ -77,7 +59,7 @@ int main(int argc, char* argv[]) {
     if (fout.outcome == OutputOutcome::leftAloneWithMessage) {
         say("Error! Could not open the output file: ", outputPath, "\n");
     }
-    const std::int32_t runningWindow = parseWindow(windowText);
+    const std::int64_t runningWindow = parseWindow(windowText);
 
     // There is nothing to measure in an input that never opened.
     if (ins.fd < 0 && runningWindow > 0) return finish(1);

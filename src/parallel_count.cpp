@@ -56,9 +56,10 @@ bool changedBetween(const struct stat& before, const struct stat& after) {
 }
 
 // A stretch of the file for one thread to count; none left once its length is 0.
+// Offsets and lengths are 64-bit on every target: a stretch may pass 4 GiB.
 struct Piece {
-    std::size_t offset = 0;
-    std::size_t length = 0;
+    std::uint64_t offset = 0;
+    std::uint64_t length = 0;
     explicit operator bool() const { return length > 0; }
 };
 
@@ -70,21 +71,22 @@ struct Piece {
 struct Stretch {
     int fd;
     std::uint64_t start;  // the file offset the stretch begins at
-    std::size_t length;
-    std::size_t shortest;
+    std::uint64_t length;
+    std::uint64_t shortest;
     std::size_t blockSize;
     unsigned threads;
-    std::atomic<std::size_t> taken{0};
+    // Lock-free on 32-bit x86 too (cmpxchg8b): no libatomic is loaded.
+    std::atomic<std::uint64_t> taken{0};
     std::atomic<bool> stop{false};  // a piece came short or failed: take no more
     unsigned char last = 0;         // written by the one thread that counts the last piece
 
     Piece take() {
-        std::size_t offset = taken;
-        std::size_t size = 0;
+        std::uint64_t offset = taken;
+        std::uint64_t size = 0;
         do {
             if (offset >= length) return {};
-            const std::size_t rest = length - offset;
-            size = std::min(std::max(rest / (std::size_t{2} * threads) / blockSize * blockSize, shortest), rest);
+            const std::uint64_t rest = length - offset;
+            size = std::min(std::max(rest / (std::uint64_t{2} * threads) / blockSize * blockSize, shortest), rest);
         } while (!taken.compare_exchange_weak(offset, offset + size));
         return Piece{offset, size};
     }
@@ -108,7 +110,7 @@ ssize_t readAt(int fd, unsigned char* into, std::size_t wanted, std::uint64_t of
 struct Counter {
     Stretch* stretch = nullptr;
     std::span<unsigned char> block;
-    std::size_t gc = 0;
+    std::uint64_t gc = 0;
     bool countAgain = false;
     bool failed = false;
 
@@ -117,8 +119,9 @@ struct Counter {
     // (ESPIPE) is counted again in order, as one that came short is.
     void countPieces(Piece piece) {
         for (; piece; piece = stretch->next()) {
-            for (std::size_t done = 0; done < piece.length;) {
-                const std::size_t wanted = std::min(piece.length - done, block.size());
+            for (std::uint64_t done = 0; done < piece.length;) {
+                const auto wanted =
+                    static_cast<std::size_t>(std::min<std::uint64_t>(piece.length - done, block.size()));
                 const ssize_t got = readAt(stretch->fd, block.data(), wanted, stretch->start + piece.offset + done);
                 if (got <= 0) {
                     (got < 0 && errno != ESPIPE ? failed : countAgain) = true;
@@ -148,7 +151,7 @@ void* countInHelper(void* counter) {
 // delivers, so a long stretch is counted by several threads, each into its
 // own block. No thread allocates or throws: one that cannot be started
 // leaves its pieces to the others.
-ParallelCount countFileStart(int fd, std::size_t limit, std::size_t shortest, std::size_t blockSize) {
+ParallelCount countFileStart(int fd, std::uint64_t limit, std::size_t shortest, std::size_t blockSize) {
     if (limit < 2 * shortest) return {};
     struct stat before {};
     if (fstat(fd, &before) != 0 || !S_ISREG(before.st_mode)) return {};
@@ -156,8 +159,7 @@ ParallelCount countFileStart(int fd, std::size_t limit, std::size_t shortest, st
     // descriptor came already read into (macOS's /dev/stdin shares it).
     const off_t start = lseek(fd, 0, SEEK_CUR);
     if (start < 0 || start > before.st_size) return {};
-    const auto length =
-        static_cast<std::size_t>(std::min<std::uint64_t>(limit, static_cast<std::uint64_t>(before.st_size - start)));
+    const std::uint64_t length = std::min<std::uint64_t>(limit, static_cast<std::uint64_t>(before.st_size - start));
     if (length < 2 * shortest) return {};
     const unsigned threads = countingThreads();
     if (threads < 2) return {};
@@ -184,7 +186,7 @@ ParallelCount countFileStart(int fd, std::size_t limit, std::size_t shortest, st
     counters[0].countPieces(first);
     for (unsigned thread = 1; thread < running; ++thread) pthread_join(helpers[thread], nullptr);
 
-    std::size_t gc = 0;
+    std::uint64_t gc = 0;
     bool countAgain = false;
     bool failed = false;
     for (unsigned thread = 0; thread < running; ++thread) {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 
 #include "block_reader.hpp"
 
@@ -32,7 +33,7 @@ struct ParallelCount {
 // end could see, and it says so instead. A write through a shared mapping,
 // or one within the clock tick of the write before it where times are
 // coarse, leaves them as they were.
-ParallelCount countFileStart(int fd, std::size_t limit, std::size_t shortest = shortestPiece,
+ParallelCount countFileStart(int fd, std::uint64_t limit, std::size_t shortest = shortestPiece,
                              std::size_t blockSize = blockBytes);
 
 }  // namespace gcwindow

@@ -1,6 +1,8 @@
 #include "window.hpp"
 
+#include <algorithm>
 #include <cstdio>
+#include <limits>
 #include <optional>
 
 #include "block_reader.hpp"
@@ -9,14 +11,29 @@
 
 namespace gcwindow {
 
-FirstWindow measureFirstWindow(int fd, std::int32_t runningWindow, std::span<unsigned char> block) {
+std::int64_t parseWindow(const char* text) {
+    while (*text == ' ' || (*text >= '\t' && *text <= '\r')) ++text;
+    const bool negative = *text == '-';
+    if (*text == '-' || *text == '+') ++text;
+    // The magnitude stops at 2^63, the most that either limit needs.
+    constexpr std::uint64_t limit = std::uint64_t{1} << 63;
+    std::uint64_t magnitude = 0;
+    for (; *text >= '0' && *text <= '9'; ++text) {
+        const auto digit = static_cast<std::uint64_t>(*text - '0');
+        magnitude = magnitude > (limit - digit) / 10 ? limit : magnitude * 10 + digit;
+    }
+    if (!negative) return static_cast<std::int64_t>(std::min(magnitude, limit - 1));
+    return magnitude == limit ? std::numeric_limits<std::int64_t>::min() : -static_cast<std::int64_t>(magnitude);
+}
+
+FirstWindow measureFirstWindow(int fd, std::int64_t runningWindow, std::span<unsigned char> block) {
     FirstWindow window;
     if (runningWindow <= 0) return window;
 
-    auto unfilled = static_cast<std::size_t>(runningWindow);
+    auto unfilled = static_cast<std::uint64_t>(runningWindow);
     std::optional<unsigned char> base;
     const auto add = [&](const Counted& counted) {
-        window.gcTot += static_cast<std::int32_t>(counted.gc);
+        window.gcTot += static_cast<std::int64_t>(counted.gc);
         base = counted.last;
         unfilled -= counted.bytes;
     };
@@ -35,14 +52,14 @@ FirstWindow measureFirstWindow(int fd, std::int32_t runningWindow, std::span<uns
     window.keepGoing = unfilled == 0;
     if (window.readFailed) return window;
     // Positions past the end repeat the last byte, all in one step: a window
-    // of two billion over a two-byte file costs no more than one of two.
-    if (base && isGc(*base)) window.gcTot += static_cast<std::int32_t>(unfilled);
+    // of 2^63 - 1 over a two-byte file costs no more than one of two.
+    if (base && isGc(*base)) window.gcTot += static_cast<std::int64_t>(unfilled);
     return window;
 }
 
 void drainInput(int fd, std::span<unsigned char> block) { BlockReader(fd, block).drain(); }
 
-ResultLine resultLine(std::int32_t gcTot, std::int32_t runningWindow) {
+ResultLine resultLine(std::int64_t gcTot, std::int64_t runningWindow) {
     // 0/0 is the default NaN, whose sign is the hardware's: set on x86, clear
     // on ARM, POWER, s390x and RISC-V. The tool prints x86's line everywhere.
     if (runningWindow == 0) return ResultLine{"-nan\n"};  // named: GCC 10 refuses bare braces here

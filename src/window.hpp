@@ -5,8 +5,13 @@
 
 namespace gcwindow {
 
+// Reads the window length as strtoll reads base 10: leading white space, one
+// sign, digits up to the first non-digit, no digits gives 0. A text beyond
+// the signed 64-bit range takes the nearest limit, never its low bits.
+std::int64_t parseWindow(const char* text);
+
 struct FirstWindow {
-    std::int32_t gcTot = 0;   // window positions that hold G, C, g or c
+    std::int64_t gcTot = 0;   // window positions that hold G, C, g or c
     bool keepGoing = true;    // false once a read found the end of the input
     bool readFailed = false;  // a read inside the window failed: there is no answer
 };
@@ -19,7 +24,7 @@ struct FirstWindow {
 // count as not GC. A window of 0 or less reads nothing. A read that fails is
 // never taken for the end: padding after it would print a plausible wrong
 // share.
-FirstWindow measureFirstWindow(int fd, std::int32_t runningWindow, std::span<unsigned char> block);
+FirstWindow measureFirstWindow(int fd, std::int64_t runningWindow, std::span<unsigned char> block);
 
 // Reads the rest of the input after the window and throws it away, so that
 // the process writing into a pipe or socket is never cut off. A read that
@@ -32,6 +37,6 @@ void drainInput(int fd, std::span<unsigned char> block);
 struct ResultLine {
     char text[16];
 };
-ResultLine resultLine(std::int32_t gcTot, std::int32_t runningWindow);
+ResultLine resultLine(std::int64_t gcTot, std::int64_t runningWindow);
 
 }  // namespace gcwindow

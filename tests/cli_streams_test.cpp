@@ -29,6 +29,16 @@ void sparseFileOver2GiB(const fs::path& dir) {
     fs::resize_file(dir / "big", std::uintmax_t{3} << 30);
 }
 
+// 4 GiB of zeros, taking no disk, then 17 MiB of G: past 32 bits, where a
+// window, a count or an offset that stopped there would see zeros alone.
+// More than a 16 MiB piece of G, so that a thread's piece starts past 4 GiB.
+constexpr std::uint64_t over4GiB = (std::uint64_t{4} << 30) + (17 << 20);
+void sparseFileOver4GiB(const fs::path& dir) {
+    put(dir / "huge", "");
+    fs::resize_file(dir / "huge", std::uint64_t{4} << 30);
+    std::ofstream(dir / "huge", std::ios::binary | std::ios::app) << std::string(17 << 20, 'G');
+}
+
 // 2040-01-01: a 32-bit build without 64-bit times cannot even stat such a file.
 void datedAfter2038(const fs::path& dir) {
     const timespec times[2] = {{.tv_sec = 2208988800, .tv_nsec = 0}, {.tv_sec = 2208988800, .tv_nsec = 0}};
@@ -59,6 +69,13 @@ const std::vector<Case> specialFiles = {
          .out = readError("/proc/self/mem"), .status = 1, .after = {{"out", ""}}},
     Case{.name = "SparseFileOver2GiB", .operands = {"big", "8", "out"}, .out = "0.500000\n",
          .setup = sparseFileOver2GiB},
+    // Whole: 17 * 2^20 G of 4113 * 2^20 bytes, both exact as floats, and
+    // 17 / 4113 = 0.0041332; the first 2 or 4 GiB print 0.000000.
+    Case{.name = "SparseFileOver4GiBWhole", .operands = {"huge", std::to_string(over4GiB), "out"},
+         .out = "0.004133\n", .setup = sparseFileOver4GiB},
+    // 5 GiB: the last G repeated to 2^30 G in all, 2^30 / (5 * 2^30) = 0.2.
+    Case{.name = "SparseFileOver4GiBPadded", .operands = {"huge", std::to_string(std::uint64_t{5} << 30), "out"},
+         .out = "0.200000\n", .setup = sparseFileOver4GiB},
     Case{.name = "DatedAfter2038", .files = {{"seq", gc5}, {"out", "old"}}, .operands = {"seq", "5", "out"},
          .out = "0.800000\n", .after = {{"out", ""}}, .setup = datedAfter2038},
     // A pipe, FIFO or socket is read to its end, so that its writer finishes.

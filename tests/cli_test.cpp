@@ -94,10 +94,17 @@ const std::vector<Case> windowTexts = {
     windowText("Negative", "-3", "-0.000000\n"),
     windowText("Largest", "2147483647", "0.000000\n"),
     windowText("Smallest", "-2147483648", "-0.000000\n"),
-    // Keeping the low 32 bits would make these 100, 0 and 1.
-    windowText("AboveRangeSaturates", "4294967396", "0.000000\n"),
-    windowText("TwoToThe32Saturates", "4294967296", "0.000000\n"),
-    windowText("BelowRangeSaturates", "-4294967295", "-0.000000\n"),
+    // Read whole past 32 bits: keeping the low 32 bits would make these 100, 0 and 1.
+    windowText("Above32Bits", "4294967396", "0.000000\n"),
+    windowText("TwoToThe32", "4294967296", "0.000000\n"),
+    windowText("Below32Bits", "-4294967295", "-0.000000\n"),
+    // Beyond 64 bits, the nearest limit: keeping the low 64 bits would turn
+    // the sign of each of these.
+    windowText("Largest64Bit", "9223372036854775807", "0.000000\n"),
+    windowText("Above64BitsSaturates", "9223372036854775808", "0.000000\n"),
+    windowText("Smallest64Bit", "-9223372036854775808", "-0.000000\n"),
+    windowText("Below64BitsSaturates", "-9223372036854775809", "-0.000000\n"),
+    windowText("ThirtyDigitsSaturate", "123456789012345678901234567890", "0.000000\n"),
     windowText("TenThousandDigits", std::string(10000, '9'), "0.000000\n"),
 };
 // clang-format on
@@ -125,6 +132,7 @@ const std::vector<Case> windowContents = {
     contents("ShortInputRepeatsLastOther", "GA", "4", "0.250000\n"),
     contents("EmptyInput", "", "5", "0.000000\n"),
     contents("HugeWindowOverTwoBytes", "GC", "2147483647", "1.000000\n"),
+    contents("LargestWindowOverTwoBytes", "GC", "9223372036854775807", "1.000000\n"),
     contents("InputAsLongAsWindow", "GATC", "4", "0.500000\n"),
     contents("WindowOfOne", "CAT", "1", "1.000000\n"),
     contents("TieRoundsToEven", withGc(1, 128), "128", "0.007812\n"),

@@ -1,8 +1,9 @@
 // libFuzzer target: arbitrary bytes and a window through the tool's measure,
 // at several block sizes, against the naive model.
 //
-// Input layout: byte 0 picks how the window is chosen, byte 1 the block size,
-// bytes 2-5 a 32-bit number; the rest is the sequence.
+// Input layout: byte 0 picks how the window is chosen (its low two bits) and
+// how far a 32-bit number is moved up into 64 bits (the rest), byte 1 the
+// block size, bytes 2-5 the 32-bit number; the rest is the sequence.
 
 #include <array>
 #include <cstdint>
@@ -17,21 +18,29 @@
 
 namespace {
 
-std::int32_t chooseWindow(std::uint8_t how, std::int32_t number, std::size_t length) {
+std::int64_t chooseWindow(std::uint8_t how, std::int32_t number, std::size_t length) {
     const auto span = static_cast<std::int64_t>(length) + 300;
     switch (how % 4) {
-        case 0:
-            return number;  // anything, 2147483647 and negatives included
+        case 0:  // anything, negatives and windows up to 2^62 included
+            return static_cast<std::int64_t>(number) * (std::int64_t{1} << (how / 4 % 32));
         case 1:
-            return static_cast<std::int32_t>(std::abs(static_cast<std::int64_t>(number)) % span);
+            return std::abs(static_cast<std::int64_t>(number)) % span;
         case 2: {
-            constexpr std::array<std::int64_t, 6> edges{
-                0, -1, std::numeric_limits<std::int32_t>::min(), std::numeric_limits<std::int32_t>::max(), 0, 1};
+            constexpr std::array<std::int64_t, 8> edges{0,
+                                                        -1,
+                                                        std::numeric_limits<std::int32_t>::min(),
+                                                        std::numeric_limits<std::int32_t>::max(),
+                                                        std::numeric_limits<std::int64_t>::min(),
+                                                        std::numeric_limits<std::int64_t>::max(),
+                                                        0,
+                                                        1};
             const std::int64_t edge = edges[static_cast<std::uint32_t>(number) % edges.size()];
-            return static_cast<std::int32_t>(number % 2 == 0 ? edge : static_cast<std::int64_t>(length) + edge);
+            // Past the end by that much, but for the largest window, which has no beyond.
+            const bool beyond = number % 2 != 0 && edge != std::numeric_limits<std::int64_t>::max();
+            return beyond ? static_cast<std::int64_t>(length) + edge : edge;
         }
         default:
-            return static_cast<std::int32_t>(length);
+            return static_cast<std::int64_t>(length);
     }
 }
 
@@ -43,14 +52,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     std::int32_t number = 0;
     std::memcpy(&number, data + 2, sizeof number);
     const std::string_view sequence(reinterpret_cast<const char*>(data + 6), size - 6);
-    const std::int32_t window = chooseWindow(data[0], number, sequence.size());
+    const std::int64_t window = chooseWindow(data[0], number, sequence.size());
 
     const std::size_t blockSize = blockSizes[data[1] % blockSizes.size()];
     const Measured measured = measureInMemory(sequence, window, blockSize);
     const std::string expected = naive::resultLine(sequence, window);
     if (measured.line != expected) {
-        std::fprintf(stderr, "window %d over %zu bytes: got %s, expected %s", window, sequence.size(),
-                     measured.line.c_str(), expected.c_str());
+        std::fprintf(stderr, "window %lld over %zu bytes: got %s, expected %s", static_cast<long long>(window),
+                     sequence.size(), measured.line.c_str(), expected.c_str());
         std::abort();
     }
 

@@ -29,7 +29,7 @@ struct Measured {
 };
 
 // gcwindow's measure of `input`, read in blocks of `blockSize` bytes.
-inline Measured measureInMemory(std::string_view input, std::int32_t window, std::size_t blockSize) {
+inline Measured measureInMemory(std::string_view input, std::int64_t window, std::size_t blockSize) {
     const int fd = memoryFile(input);
     std::vector<unsigned char> block(blockSize);
     const gcwindow::FirstWindow measured = gcwindow::measureFirstWindow(fd, window, block);

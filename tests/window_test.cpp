@@ -1,11 +1,14 @@
-// The window measure and the threaded count, run over memory files, against
-// the model that takes one byte per window position.
+// The window text against strtoll; the window measure and the threaded
+// count, run over memory files, against the model that takes one byte per
+// window position.
 
 #include <gtest/gtest.h>
 #include <sched.h>
 #include <unistd.h>
 
 #include <array>
+#include <cstdlib>
+#include <limits>
 #include <random>
 #include <string>
 
@@ -26,19 +29,56 @@ std::string randomInput(std::mt19937& random) {
     return input;
 }
 
-std::int32_t randomWindow(std::mt19937& random, std::size_t inputLength) {
-    const auto length = static_cast<std::int32_t>(inputLength);
-    switch (random() % 6) {
+std::int64_t randomWindow(std::mt19937& random, std::size_t inputLength) {
+    const auto length = static_cast<std::int64_t>(inputLength);
+    switch (random() % 7) {
         case 0:
-            return std::uniform_int_distribution<std::int32_t>(-3, 0)(random);
+            return std::uniform_int_distribution<std::int64_t>(-3, 0)(random);
         case 1:
             return length;
         case 2:
-            return length + std::uniform_int_distribution<std::int32_t>(1, 4000)(random);
+            return length + std::uniform_int_distribution<std::int64_t>(1, 4000)(random);
         case 3:  // where the counts are rounded to single precision
-            return std::uniform_int_distribution<std::int32_t>(1 << 24, 2147483647)(random);
+            return std::uniform_int_distribution<std::int64_t>(1 << 24, 2147483647)(random);
+        case 4:  // beyond 32 bits, up to the largest window
+            return std::uniform_int_distribution<std::int64_t>(2147483648,
+                                                               std::numeric_limits<std::int64_t>::max())(random) >>
+                   (random() % 32);
         default:
-            return std::uniform_int_distribution<std::int32_t>(1, std::max(length, 1))(random);
+            return std::uniform_int_distribution<std::int64_t>(1, std::max<std::int64_t>(length, 1))(random);
+    }
+}
+
+// Texts of white space, signs, digit runs (past 19 digits too, and about
+// the limits) and other bytes, in any order: read as strtoll reads base 10,
+// which saturates at the 64-bit limits.
+TEST(WindowText, ReadsAsStrtollDoes) {
+    std::mt19937 random(20261210);
+    for (int trial = 0; trial < 5000; ++trial) {
+        std::string text;
+        for (auto parts = random() % 6; parts > 0; --parts) {
+            switch (random() % 8) {
+                case 0:
+                case 1:
+                    text += " \t\n\v\f\r"[random() % 6];
+                    break;
+                case 2:
+                    text += "+-"[random() % 2];
+                    break;
+                case 3:
+                case 4:
+                    for (auto digits = 1 + random() % 30; digits > 0; --digits) {
+                        text += static_cast<char>('0' + random() % 10);
+                    }
+                    break;
+                case 5:  // 9223372036854775800 to ...809, about 2^63
+                    text += "922337203685477580" + std::to_string(random() % 10);
+                    break;
+                default:
+                    text += static_cast<char>(1 + random() % 255);
+            }
+        }
+        ASSERT_EQ(gcwindow::parseWindow(text.c_str()), std::strtoll(text.c_str(), nullptr, 10)) << '"' << text << '"';
     }
 }
 
@@ -48,7 +88,7 @@ TEST(FirstWindow, MatchesTheModelAcrossBlockEdges) {
     std::mt19937 random(20261208);
     for (int trial = 0; trial < 3000; ++trial) {
         const std::string input = randomInput(random);
-        const std::int32_t window = randomWindow(random, input.size());
+        const std::int64_t window = randomWindow(random, input.size());
         const std::size_t blockSize = blockSizes[trial % blockSizes.size()];
 
         const Measured measured = measureInMemory(input, window, blockSize);
@@ -56,7 +96,7 @@ TEST(FirstWindow, MatchesTheModelAcrossBlockEdges) {
         ASSERT_EQ(measured.line, naive::resultLine(input, window))
             << "length " << input.size() << ", window " << window << ", block " << blockSize;
         // The stream may hold more unless a read found its end inside the window.
-        ASSERT_EQ(measured.keepGoing, window <= 0 || input.size() >= static_cast<std::size_t>(window));
+        ASSERT_EQ(measured.keepGoing, window <= 0 || input.size() >= static_cast<std::uint64_t>(window));
     }
 }
 
@@ -82,8 +122,9 @@ TEST(ParallelCount, MatchesTheModelAndLeavesTheOffsetAfterTheStretch) {
     int counted = 0;
     for (int trial = 0; trial < 500; ++trial) {
         const std::string input = randomInput(random);
-        const std::size_t limit =
-            trial % 3 == 0 ? 2147483647 : std::uniform_int_distribution<std::size_t>(0, input.size() + 100)(random);
+        const std::uint64_t limit = trial % 3 == 0
+                                        ? std::numeric_limits<std::int64_t>::max()
+                                        : std::uniform_int_distribution<std::uint64_t>(0, input.size() + 100)(random);
         const auto [shortest, blockSize] = readings[trial % readings.size()];
         const int fd = memoryFile(input);
         // Every other file comes already read into, as macOS's /dev/stdin may.
@@ -92,7 +133,7 @@ TEST(ParallelCount, MatchesTheModelAndLeavesTheOffsetAfterTheStretch) {
 
         const gcwindow::ParallelCount count = gcwindow::countFileStart(fd, limit, shortest, blockSize);
 
-        const std::size_t stretch = std::min(limit, input.size() - start);
+        const auto stretch = static_cast<std::size_t>(std::min<std::uint64_t>(limit, input.size() - start));
         // Nothing changes a memory file meanwhile: each stretch it tries, it counts.
         const auto expected = stretch < 2 * shortest ? gcwindow::Parallel::notTried : gcwindow::Parallel::counted;
         ASSERT_EQ(count.outcome, expected) << stretch << " bytes from " << start;
