@@ -25,13 +25,14 @@ bool isOpenOn(int stream, const struct stat& status) {
     return fstat(stream, &streamStatus) == 0 && identityOf(streamStatus) == identityOf(status);
 }
 
-// Whether a socket tells when its sender is done: a stream or a sequence of
-// packets does; a datagram socket waits for more once its peer has gone.
-bool reportsAnEnd(int socket) {
+// Whether standard input is a socket that read() takes as a stream of
+// bytes with an end. A datagram socket reports no end once its peer has
+// gone; one of sequenced packets drops the rest of a packet longer than a
+// read, and an empty packet would pass for the end.
+bool isStreamSocket(int socket) {
     int type = 0;
     socklen_t length = sizeof type;
-    return getsockopt(socket, SOL_SOCKET, SO_TYPE, &type, &length) == 0 &&
-           (type == SOCK_STREAM || type == SOCK_SEQPACKET);
+    return getsockopt(socket, SOL_SOCKET, SO_TYPE, &type, &length) == 0 && type == SOCK_STREAM;
 }
 
 // Whether a standard stream is open on a file: emptying it would wipe the
@@ -55,32 +56,31 @@ StreamMatch matchStandardStream(const struct stat& output, int fd) {
     return match;
 }
 
-constexpr Output reported{};
-constexpr Output silent{.outcome = OutputOutcome::leftAlone};
-
-// What becomes of OUTPUT, open as `fd` on the file `opened` describes. A
-// pipe or FIFO that is SEQFILE's own is let go: it would never end while
-// this write end of it stays open.
-OutputOutcome fateOf(const struct stat& opened, int fd, const SeqIdentity& input) {
+// What becomes of OUTPUT, open as `fd` on the file `opened` describes;
+// `existed` tells whether the path named a file before the open. A pipe or
+// FIFO that is SEQFILE's own is let go: it would never end while this write
+// end of it stays open. A file the open created holds nobody's lines.
+OutputOutcome fateOf(const struct stat& opened, int fd, const SeqIdentity& input, bool existed) {
     const bool isInput = input.is(identityOf(opened));
     if (!S_ISREG(opened.st_mode)) return isInput ? OutputOutcome::leftAlone : OutputOutcome::held;
     if (isInput) return OutputOutcome::leftAloneWithMessage;
+    if (!existed) return OutputOutcome::held;
     switch (matchStandardStream(opened, fd)) {
         case StreamMatch::none:
             return OutputOutcome::held;
         case StreamMatch::found:
             return OutputOutcome::leftAlone;
         case StreamMatch::unknown:
-            break;
+            return OutputOutcome::leftAloneWithMessage;
     }
-    return OutputOutcome::leftAloneWithMessage;
+    return OutputOutcome::leftAloneWithMessage;  // not reached: every match is named above
 }
 
 // Empties a regular file that is to be held; lets go of anything else.
-Output emptyOrLetGo(int fd, const SeqIdentity& input) {
+Output emptyOrLetGo(int fd, const SeqIdentity& input, bool existed) {
     struct stat opened {};
     OutputOutcome outcome = OutputOutcome::leftAloneWithMessage;
-    if (fstat(fd, &opened) == 0) outcome = fateOf(opened, fd, input);
+    if (fstat(fd, &opened) == 0) outcome = fateOf(opened, fd, input, existed);
     if (outcome == OutputOutcome::held && S_ISREG(opened.st_mode)) {
         const bool emptied = ftruncate(fd, 0) == 0;
         if (!emptied) outcome = OutputOutcome::leftAloneWithMessage;
@@ -90,49 +90,52 @@ Output emptyOrLetGo(int fd, const SeqIdentity& input) {
     return {.outcome = outcome};
 }
 
+// What SEQFILE's path names, from the opened descriptor `fd` or, where the
+// open failed, from the path.
+SeqIdentity identify(const char* path, int fd, struct stat& status) {
+    const int looked = fd >= 0 ? fstat(fd, &status) : stat(path, &status);
+    if (looked == 0) return {.found = SeqIdentity::Found::file, .file = identityOf(status)};
+    const bool absent = fd < 0 && namesNoFile(errno);
+    return {.found = absent ? SeqIdentity::Found::nothing : SeqIdentity::Found::unknown};
+}
+
 }  // namespace
 
 // Where SEQFILE cannot be identified (stat fails but for a name that names
 // nothing), it is not read, and OUTPUT is left alone: it might be SEQFILE.
 Input openInput(const char* path) {
-    Input input;
     const int fd = open(path, O_RDONLY | O_CLOEXEC | O_NOCTTY);
-    const int openError = errno;
+    const int openError = fd < 0 ? errno : 0;
     struct stat status {};
-    const bool found = fd >= 0 ? fstat(fd, &status) == 0 : stat(path, &status) == 0;
-    if (!found) {
-        const bool unknown = fd >= 0 || !namesNoFile(errno);
-        input.identity.found = unknown ? SeqIdentity::Found::unknown : SeqIdentity::Found::nothing;
-        if (fd >= 0) close(fd);
-        return input;
-    }
-    input.identity = {.found = SeqIdentity::Found::file, .file = identityOf(status)};
-    if (fd < 0) {
-        const bool standardSocket = openError == ENXIO && S_ISSOCK(status.st_mode) && isOpenOn(STDIN_FILENO, status);
-        if (standardSocket && reportsAnEnd(STDIN_FILENO)) input = {STDIN_FILENO, status.st_mode, input.identity};
-        return input;
-    }
-    if (S_ISDIR(status.st_mode)) {
-        close(fd);
-        return input;
-    }
-    return {fd, status.st_mode, input.identity};
+    const SeqIdentity identity = identify(path, fd, status);
+    const bool readable = identity.found == SeqIdentity::Found::file && !S_ISDIR(status.st_mode);
+    if (fd >= 0 && readable) return {.fd = fd, .kind = status.st_mode, .identity = identity};
+    if (fd >= 0) close(fd);
+    // Linux opens no socket by name: standard input's is read where it is open.
+    const bool standardSocket = readable && openError == ENXIO && S_ISSOCK(status.st_mode) &&
+                                isOpenOn(STDIN_FILENO, status) && isStreamSocket(STDIN_FILENO);
+    if (standardSocket) return {.fd = STDIN_FILENO, .kind = status.st_mode, .identity = identity};
+    return {.identity = identity};
 }
 
 // The path is looked at before the open as well as the file after it: on
 // overlayfs, opening a lower layer's file for writing copies it up, which
-// breaks its hard link with SEQFILE before the opened file could be
-// compared; and a link swapped in between cannot slip past the second look.
+// parts it from its hard links (SEQFILE, a standard stream's file) before
+// the opened file could be compared; and a link swapped in between cannot
+// slip past the second look.
 Output openOutput(const char* path, const SeqIdentity& input) {
-    if (input.found == SeqIdentity::Found::unknown) return reported;
+    if (input.found == SeqIdentity::Found::unknown) return {.outcome = OutputOutcome::leftAloneWithMessage};
     struct stat named {};
     const bool exists = stat(path, &named) == 0;
-    if (exists && S_ISREG(named.st_mode) && input.is(identityOf(named))) return reported;
-    const int fd = open(path, O_WRONLY | O_CREAT | O_CLOEXEC | O_NOCTTY | O_NONBLOCK, 0666);
-    if (fd >= 0) return emptyOrLetGo(fd, input);
+    if (exists && S_ISREG(named.st_mode) && input.is(identityOf(named))) {
+        return {.outcome = OutputOutcome::leftAloneWithMessage};
+    }
     // Linux opens no socket by name, but a standard stream's may be named.
     const bool streams = exists && matchStandardStream(named, -1) == StreamMatch::found;
-    return streams ? silent : reported;
+    if (streams) return {.outcome = OutputOutcome::leftAlone};
+    const int fd = open(path, O_WRONLY | O_CREAT | O_CLOEXEC | O_NOCTTY | O_NONBLOCK, 0666);
+    if (fd < 0) return {.outcome = OutputOutcome::leftAloneWithMessage};
+    return emptyOrLetGo(fd, input, exists);
 }
 
 // The read end of a pipe holds each closed number: a write to it fails, as

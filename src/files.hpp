@@ -35,8 +35,8 @@ struct Input {
 // is refused like a missing file. Even an input that will not open is looked
 // up, so that a file we may not read is never emptied by being named as
 // OUTPUT too. Standard input that is a socket, named as /dev/stdin, is read
-// where it is already open, since Linux opens no socket by name; one that
-// sends datagrams is refused, since it never tells that its sender is done.
+// where it is already open, since Linux opens no socket by name; only a
+// stream socket, since read() takes no other kind as a stream with an end.
 Input openInput(const char* path);
 
 // What became of OUTPUT.
@@ -57,11 +57,11 @@ struct Output {
 // a symbolic link), by what the path names before the open or by what was
 // opened, is refused: emptying it would destroy the sequence before it is
 // read. Any other file that is SEQFILE (a pipe, a device) is left as it is,
-// with no message. The file that a standard stream is open on is left as it
-// is, with no message, which would land among the results there; so is one
-// that will not open (a socket), by what its path names. Where a standard
-// stream cannot be looked at, OUTPUT may be its file: it is left alone, with
-// the message.
+// with no message. So is the file that a standard stream is open on: a
+// message would itself land among the lines there; and a socket, which
+// Linux does not open by name, is known by what its path names. Where a
+// standard stream cannot be looked at, a file that was already there may be
+// its file: it is left alone, with the message.
 Output openOutput(const char* path, const SeqIdentity& input);
 
 // Puts a placeholder on closed standard output and error, so that no file

@@ -221,9 +221,10 @@ struct Case {
     // Standard output a socket or a terminal (raw), whose reader gathers `out`.
     enum class Gather { none, socket, terminal } stdoutVia = Gather::none;
     // A thread feeds `feeds` 64 times into standard input, a pipe or a
-    // socket, or into the FIFO "fifo"; all of it must be taken. A datagram
-    // socket gets `feeds` once, and its sender is gone before the run.
-    enum class Feed { none, pipe, socket, fifo, datagram } feedVia = Feed::none;
+    // socket, or into the FIFO "fifo"; all of it must be taken. A socket of
+    // datagrams or sequenced packets gets `feeds` as one message, and its
+    // sender is gone before the run.
+    enum class Feed { none, pipe, socket, fifo, datagrams, packets } feedVia = Feed::none;
     std::string feeds = {};
 };
 
@@ -285,9 +286,10 @@ inline void check(const Case& c) {
         const fs::path fifo = scratch.dir / "fifo";
         ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
         feeder = std::thread([&, fifo] { fed = feed(open(fifo.c_str(), O_WRONLY | O_CLOEXEC), c.feeds, 64); });
-    } else if (c.feedVia == Case::Feed::datagram) {
+    } else if (c.feedVia == Case::Feed::datagrams || c.feedVia == Case::Feed::packets) {
         int ends[2] = {-1, -1};
-        ASSERT_EQ(socketpair(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0, ends), 0);
+        const int kind = c.feedVia == Case::Feed::datagrams ? SOCK_DGRAM : SOCK_SEQPACKET;
+        ASSERT_EQ(socketpair(AF_UNIX, kind | SOCK_CLOEXEC, 0, ends), 0);
         ASSERT_EQ(send(ends[1], c.feeds.data(), c.feeds.size(), 0), static_cast<ssize_t>(c.feeds.size()));
         close(ends[1]);
         streams.stdinFd = ends[0];
@@ -324,7 +326,7 @@ inline void check(const Case& c) {
     EXPECT_EQ(c.stdoutVia == Case::Gather::none ? outcome.out : gathered, c.out);
     EXPECT_EQ(outcome.status, c.status);
     EXPECT_EQ(outcome.err, "");
-    if (c.feedVia != Case::Feed::none && c.feedVia != Case::Feed::datagram) {
+    if (c.feedVia == Case::Feed::pipe || c.feedVia == Case::Feed::socket || c.feedVia == Case::Feed::fifo) {
         EXPECT_TRUE(fed) << "the input was not read to its end";
     }
     if (!c.fault.empty() && c.faultReached) {

@@ -87,9 +87,13 @@ const std::vector<Case> specialFiles = {
     drained("FifoIsReadToItsEndNegativeWindow", Case::Feed::fifo, "-1", "-0.000000\n"),
     // Linux opens no socket through /dev/stdin: it is read where it is open.
     drained("StandardInputSocket", Case::Feed::socket, "100", "1.000000\n"),
-    // One whose sender has gone never says so: waiting for its end would never end.
+    // Datagrams never say that their sender has gone, and read() cuts a
+    // packet longer than a block: neither kind of socket is a stream.
     Case{.name = "StandardInputDatagramSocketIsRefused", .operands = {"/dev/stdin", "4", "out"},
-         .out = inputError("/dev/stdin"), .status = 1, .after = {{"out", ""}}, .feedVia = Case::Feed::datagram,
+         .out = inputError("/dev/stdin"), .status = 1, .after = {{"out", ""}}, .feedVia = Case::Feed::datagrams,
+         .feeds = "GGCC"},
+    Case{.name = "StandardInputPacketSocketIsRefused", .operands = {"/dev/stdin", "4", "out"},
+         .out = inputError("/dev/stdin"), .status = 1, .after = {{"out", ""}}, .feedVia = Case::Feed::packets,
          .feeds = "GGCC"},
     Case{.name = "InterruptedWriteIsMadeAgain", .files = {{"seq", gc5}}, .operands = {"seq", "5", "out"},
          .out = "0.800000\n", .fault = "writev:error=EINTR:when=1", .faultPath = ".stdout",

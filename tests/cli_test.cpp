@@ -235,11 +235,18 @@ const std::vector<Case> outputIdentity = {
     Case{.name = "StandardStreamThatCannotBeLookedAt", .files = {{"seq", gc5}, {"out", "keep me\n"}},
          .operands = {"seq", "5", "out"}, .out = outputError("out") + "0.800000\n", .after = {{"out", "keep me\n"}},
          .fault = "%%stat:error=EIO", .faultPath = "/dev/null"},
+    // A file the run creates cannot be any stream's: no stream is looked at.
+    Case{.name = "StandardStreamThatCannotBeLookedAtNewOutput", .files = {{"seq", gc5}},
+         .operands = {"seq", "5", "new"}, .out = "0.800000\n", .after = {{"new", ""}}, .fault = "%%stat:error=EIO",
+         .faultPath = "/dev/null", .faultReached = false},
     Case{.name = "SameInodeOnAnotherDeviceIsEmptied", .operands = {"mnt/a/seq", "5", "mnt/b/out"},
          .out = "0.800000\n", .after = {{"mnt/b/out", ""}}, .setup = sameInodeTwoDevices},
     Case{.name = "OverlayHardLinkKeepsInput", .operands = {"mnt/merged/seq", "4", "mnt/merged/twin"},
          .out = outputError("mnt/merged/twin") + "1.000000\n", .after = {{"mnt/merged/twin", lambdaStart}},
          .setup = overlayHardLink},
+    Case{.name = "OverlayHardLinkOfStandardInputKept", .files = {{"s", gc5}}, .operands = {"s", "5", "mnt/merged/twin"},
+         .out = "0.800000\n", .after = {{"mnt/merged/twin", lambdaStart}}, .setup = overlayHardLink,
+         .stdinPath = "mnt/merged/seq"},
     Case{.name = "StandardOutputsFileKeepsItsLines", .files = {{"seq", lambdaStart}},
          .operands = {"seq", "4", "/dev/stdout"}, .out = "earlier line\n1.000000\n", .stdoutHolds = "earlier line\n"},
     // Linux opens no socket through /dev/stdout; what the path names is still standard output.
