@@ -124,7 +124,10 @@ struct Counter {
                     static_cast<std::size_t>(std::min<std::uint64_t>(piece.length - done, block.size()));
                 const ssize_t got = readAt(stretch->fd, block.data(), wanted, stretch->start + piece.offset + done);
                 if (got <= 0) {
-                    (got < 0 && errno != ESPIPE ? failed : countAgain) = true;
+                    // ESPIPE, or an early end: counted again in order.
+                    const bool readFailed = got < 0 && errno != ESPIPE;
+                    failed = readFailed;
+                    countAgain = !readFailed;
                     stretch->stop = true;
                     return;
                 }
@@ -196,8 +199,8 @@ ParallelCount countFileStart(int fd, std::uint64_t limit, std::size_t shortest, 
     }
     if (failed) return {.outcome = Parallel::failed};
     struct stat after {};
-    if (countAgain || fstat(fd, &after) != 0 || changedBetween(before, after) ||
-        lseek(fd, start + static_cast<off_t>(length), SEEK_SET) != start + static_cast<off_t>(length)) {
+    const off_t end = start + static_cast<off_t>(length);
+    if (countAgain || fstat(fd, &after) != 0 || changedBetween(before, after) || lseek(fd, end, SEEK_SET) != end) {
         return {.outcome = Parallel::countAgain};
     }
     return {.outcome = Parallel::counted, .counted = {length, gc, stretch.last}};

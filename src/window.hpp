@@ -12,7 +12,7 @@ std::int64_t parseWindow(const char* text);
 
 struct FirstWindow {
     std::int64_t gcTot = 0;   // window positions that hold G, C, g or c
-    bool keepGoing = true;    // false once a read found the end of the input
+    bool keepGoing = true;    // the input may hold more: no read found its end inside the window
     bool readFailed = false;  // a read inside the window failed: there is no answer
 };
 
