@@ -22,6 +22,22 @@ void fifoWriterClosesAtOnce(const fs::path& dir) {
     std::thread([fifo] { close(open(fifo.c_str(), O_WRONLY | O_CLOEXEC)); }).detach();
 }
 
+// The writer comes 300 ms after the run starts, writes GGCC and closes:
+// a read that did not wait for it would find the end at once.
+void fifoWriterComesLater(const fs::path& dir) {
+    const fs::path fifo = dir / "fifo";
+    mkfifo(fifo.c_str(), 0600);
+    std::thread([fifo] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        int fd = -1;
+        for (int tries = 0; tries < 2000 && fd < 0; ++tries) {
+            fd = open(fifo.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);  // ENXIO until the tool opens it
+            if (fd < 0) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+        if (fd >= 0) feed(fd, "GGCC", 1);
+    }).detach();
+}
+
 // GGCC, then zeros to 3 GiB, taking no disk: past 2 GiB a 32-bit build
 // without 64-bit file offsets cannot even open it.
 void sparseFileOver2GiB(const fs::path& dir) {
@@ -62,6 +78,12 @@ const std::vector<Case> specialFiles = {
          .setup = fifoWriterClosesAtOnce},
     Case{.name = "FifoWithNothingToReadYetIsWaitedFor", .operands = {"fifo", "4", "out"}, .out = "1.000000\n",
          .fault = "read:error=EAGAIN:when=1", .trail = {"(INJECTED)", "poll(", " read("},
+         .feedVia = Case::Feed::fifo, .feeds = "GGCC"},
+    Case{.name = "FifoWriterComesLaterIsWaitedFor", .operands = {"fifo", "4", "out"}, .out = "1.000000\n",
+         .setup = fifoWriterComesLater},
+    // The wait itself interrupted: it is made again.
+    Case{.name = "FifoWaitInterruptedIsWaitedFor", .operands = {"fifo", "4", "out"}, .out = "1.000000\n",
+         .fault = "read,poll,ppoll:error=EAGAIN:when=1", .trail = {"(INJECTED)", "poll(", "poll(", " read("},
          .feedVia = Case::Feed::fifo, .feeds = "GGCC"},
     Case{.name = "DevNull", .operands = {"/dev/null", "5", "out"}, .out = "0.000000\n"},
     Case{.name = "DevZeroIsNotDrained", .operands = {"/dev/zero", "10", "out"}, .out = "0.000000\n"},
@@ -107,6 +129,13 @@ const std::vector<Case> specialFiles = {
     Case{.name = "TerminalThatWouldBlockIsWaitedFor", .files = {{"seq", gc5}}, .operands = {"seq", "5", "out"},
          .out = "0.800000\n", .fault = "writev:error=EAGAIN:when=1", .faultPath = "*",
          .trail = {"(INJECTED)", "poll(", "writev("}, .stdoutVia = Case::Gather::terminal},
+    // A write that takes nothing and says no error would be made for ever.
+    Case{.name = "WriteThatTakesNothingIsAFailure", .files = {{"seq", gc5}}, .operands = {"seq", "5", "out"},
+         .status = 1, .fault = "writev:retval=0:when=1", .faultPath = ".stdout"},
+    // A message and its path go out in one write of 48 bytes, whole.
+    Case{.name = "MessageGoesOutInOneWrite", .files = {{"seq", gc5}}, .operands = {"seq", "5", "none/out"},
+         .out = outputError("none/out") + "0.800000\n", .fault = "writev:error=EINTR:when=1",
+         .faultPath = ".stdout", .trail = {"(INJECTED)", "}], 3) = 48"}},
     Case{.name = "UnwritableStandardOutput", .files = {{"seq", gc5}}, .operands = {"seq", "5", "out"}, .status = 1,
          .stdoutPath = "/dev/full"},
     Case{.name = "UnwritableStandardOutputUsage", .operands = {"seq"}, .status = 1, .stdoutPath = "/dev/full"},
@@ -211,7 +240,7 @@ void longHalfGc(const fs::path& dir) {
 // first block of its piece, at 0, 16 or 32 MiB) for 2 s. Threads that took
 // the block at 16 MiB from before the move and the one at 512 KiB from after
 // it would find no G at all.
-void gcMovesWhileRead(const fs::path& dir) {
+void gcMoves(const fs::path& dir, bool mtimeSetBack) {
     const fs::path file = dir / "moving";
     std::string bytes(longBytes, 'A');
     std::fill_n(bytes.begin() + (512 << 10), 512 << 10, 'G');
@@ -220,7 +249,9 @@ void gcMovesWhileRead(const fs::path& dir) {
     ASSERT_GE(inotify_add_watch(watch, file.c_str(), IN_ACCESS), 0);
     const int fd = open(file.c_str(), O_WRONLY | O_CLOEXEC);
     ASSERT_GE(fd, 0);
-    std::thread([watch, fd] {
+    struct stat before {};
+    ASSERT_EQ(fstat(fd, &before), 0);
+    std::thread([watch, fd, mtimeSetBack, mtime = before.st_mtim] {
         pollfd read{.fd = watch, .events = POLLIN, .revents = 0};
         if (poll(&read, 1, 30000) == 1) {
             std::this_thread::sleep_for(std::chrono::milliseconds(300));
@@ -229,11 +260,17 @@ void gcMovesWhileRead(const fs::path& dir) {
             // Two writes of 512 KiB to a file on a local disk do not come short.
             [[maybe_unused]] const bool written =
                 pwrite(fd, g.data(), g.size(), 16 << 20) > 0 && pwrite(fd, a.data(), a.size(), 512 << 10) > 0;
+            const timespec times[2] = {{.tv_sec = 0, .tv_nsec = UTIME_OMIT}, mtime};
+            if (mtimeSetBack) futimens(fd, times);
         }
         close(fd);
         close(watch);
     }).detach();
 }
+void gcMovesWhileRead(const fs::path& dir) { gcMoves(dir, false); }
+// The same with the mtime set back after the move, as rsync -t or touch -r
+// would: only the ctime tells.
+void gcMovesMtimeSetBack(const fs::path& dir) { gcMoves(dir, true); }
 
 const std::string wholeLong = std::to_string(longBytes);
 const std::string twiceLong = std::to_string(2 * longBytes);
@@ -252,6 +289,9 @@ const std::vector<Case> threadedCount = {
          .setup = longHalfGc, .fault = "pread64:retval=0", .trail = {"(INJECTED)", " read("}, .threads = true},
     Case{.name = "ChangedWhileCountedIsCountedAgainInOrder", .operands = {"moving", wholeLong, "out"},
          .out = "0.012500\n", .setup = gcMovesWhileRead, .fault = "pread64:delay_exit=2000000:when=1",
+         .trail = {"pread64(", " read("}, .threads = true},
+    Case{.name = "ChangedWithItsMtimeSetBackIsCountedAgainInOrder", .operands = {"moving", wholeLong, "out"},
+         .out = "0.012500\n", .setup = gcMovesMtimeSetBack, .fault = "pread64:delay_exit=2000000:when=1",
          .trail = {"pread64(", " read("}, .threads = true},
     Case{.name = "InterruptedIsMadeAgain", .operands = {"long", wholeLong, "out"}, .out = "0.500000\n",
          .setup = longHalfGc, .fault = "pread64:error=EINTR:when=1", .trail = {"(INJECTED)", "pread64("},

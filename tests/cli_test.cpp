@@ -235,6 +235,13 @@ const std::vector<Case> outputIdentity = {
     Case{.name = "StandardStreamThatCannotBeLookedAt", .files = {{"seq", gc5}, {"out", "keep me\n"}},
          .operands = {"seq", "5", "out"}, .out = outputError("out") + "0.800000\n", .after = {{"out", "keep me\n"}},
          .fault = "%%stat:error=EIO", .faultPath = "/dev/null"},
+    // OUTPUT that will not be emptied, or looked at once open, is reported and left as it was.
+    Case{.name = "OutputThatWillNotEmpty", .files = {{"seq", gc5}, {"out", "old"}}, .operands = {"seq", "5", "out"},
+         .out = outputError("out") + "0.800000\n", .after = {{"out", "old"}},
+         .fault = "ftruncate,ftruncate64:error=EIO", .faultPath = "out"},
+    Case{.name = "OpenedOutputThatCannotBeLookedAt", .files = {{"seq", gc5}, {"out", "old"}},
+         .operands = {"seq", "5", "out"}, .out = outputError("out") + "0.800000\n", .after = {{"out", "old"}},
+         .fault = "%%stat:error=EIO", .faultPath = "out", .trail = {"(INJECTED)", "close("}},
     // A file the run creates cannot be any stream's: no stream is looked at.
     Case{.name = "StandardStreamThatCannotBeLookedAtNewOutput", .files = {{"seq", gc5}},
          .operands = {"seq", "5", "new"}, .out = "0.800000\n", .after = {{"new", ""}}, .fault = "%%stat:error=EIO",
