@@ -1,7 +1,10 @@
 #include "io.hpp"
 
+#include <fcntl.h>
 #include <poll.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -21,6 +24,18 @@ bool worthRetrying(int error, int fd, short events) {
         polled = poll(&ready, 1, -1);
     } while (polled < 0 && (errno == EINTR || errno == EAGAIN));
     return polled > 0;
+}
+
+bool fitsSizeLimit(int fd, std::size_t bytes) {
+    rlimit limit{};
+    if (getrlimit(RLIMIT_FSIZE, &limit) != 0 || limit.rlim_cur == RLIM_INFINITY) return true;
+    struct stat status {};
+    if (fstat(fd, &status) != 0 || !S_ISREG(status.st_mode)) return true;
+    // An appending descriptor writes at the end, whatever its offset says.
+    const int flags = fcntl(fd, F_GETFL);
+    if (flags < 0) return true;
+    const off_t at = (flags & O_APPEND) != 0 ? status.st_size : lseek(fd, 0, SEEK_CUR);
+    return at < 0 || static_cast<rlim_t>(at) + bytes <= limit.rlim_cur;
 }
 
 bool writeParts(int fd, iovec* parts, std::size_t count) {

@@ -26,14 +26,21 @@ bool worthRetrying(int error, int fd, short events);
 // The parts are used up.
 bool writeParts(int fd, iovec* parts, std::size_t count);
 
+// Whether `bytes` more fit in `fd` under the process's file-size limit. A
+// regular file takes what fits and refuses the rest, and a line cut there,
+// such as 0.60, would read as an answer; where the limit, or where the line
+// would go, cannot be learnt, the write is left to tell.
+bool fitsSizeLimit(int fd, std::size_t bytes);
+
 // Writes the pieces, such as a message and the path in it, in one writev
 // where it takes them whole: a line that fits a pipe's atomic size does not
-// mix with another writer's.
+// mix with another writer's. A line that the file-size limit would cut is
+// not written at all.
 template <typename... Pieces>
 bool writeWhole(int fd, Pieces... pieces) {
     std::array<iovec, sizeof...(Pieces)> parts{
         iovec{const_cast<char*>(std::string_view(pieces).data()), std::string_view(pieces).size()}...};
-    return writeParts(fd, parts.data(), parts.size());
+    return fitsSizeLimit(fd, (std::string_view(pieces).size() + ...)) && writeParts(fd, parts.data(), parts.size());
 }
 
 }  // namespace gcwindow

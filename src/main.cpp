@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <csignal>
 #include <cstdint>
 
 #include "block_reader.hpp"
@@ -43,6 +44,11 @@ int finish(int status) { return outputFailed ? 1 : status; }
 }  // namespace
 
 int main(int argc, char* argv[]) {
+    // A standard output whose reader has gone, or a file at its size limit,
+    // would end the run by a signal, leaving the input's writer cut off and
+    // no status that says why: the write fails instead, and the run goes on
+    // to drain its input and end with status 1.
+    for (const int fatal : {SIGPIPE, SIGXFSZ}) std::signal(fatal, SIG_IGN);
     // Nothing can be said where standard output could be a file's descriptor.
     if (!holdClosedStandardStreams()) return 1;
     if (argc < 4) {
