@@ -2,7 +2,12 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/stat.h>
 #include <unistd.h>
+
+#if defined(__linux__)
+#include <sys/sysmacros.h>
+#endif
 
 #include <algorithm>
 #include <cerrno>
@@ -42,16 +47,36 @@ void BlockReader::drain() {
     }
 }
 
+#if defined(SPLICE_F_MOVE)
+namespace {
+
+// Whether `sink` is the kernel's null device (character device 1, 3). In a
+// container or chroot whose /dev was never set up, /dev/null may be a
+// regular file that any "> /dev/null" made: splicing into it would fill the
+// disk with the rest of a genome.
+bool isKernelNull(int sink) {
+    struct stat status {};
+    return fstat(sink, &status) == 0 && S_ISCHR(status.st_mode) && status.st_rdev == makedev(1, 3);
+}
+
+}  // namespace
+#endif
+
 // Moves the rest of a pipe into /dev/null inside the kernel, never copying
-// it through the buffer. False where splice cannot be used (not a pipe) or
-// fails, and the caller reads the rest instead.
+// it through the buffer. False where splice cannot be used (not a pipe, no
+// null device) or fails, and the caller reads the rest instead.
 bool BlockReader::spliceToNull() {
 #if defined(SPLICE_F_MOVE)
     // A pipe of the largest size any user may ask for (Linux's default
     // pipe-max-size): the writer wakes us a sixteenth as often. Refusal is harmless.
     fcntl(fd_, F_SETPIPE_SZ, 1 << 20);
-    const int sink = open("/dev/null", O_WRONLY | O_CLOEXEC);
+    // Non-blocking: a FIFO standing at /dev/null would make the open wait.
+    const int sink = open("/dev/null", O_WRONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
     if (sink < 0) return false;
+    if (!isKernelNull(sink)) {
+        close(sink);
+        return false;
+    }
     ssize_t moved = 0;
     do {
         moved = splice(fd_, nullptr, sink, nullptr, INT_MAX, SPLICE_F_MOVE);
