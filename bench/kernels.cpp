@@ -11,7 +11,7 @@
 namespace {
 
 void countBlock(benchmark::State& state, gcwindow::GcKernel kernel) {
-    if (!kernel.runsHere()) {
+    if (!gcwindow::runsHere(kernel)) {
         state.SkipWithError("this CPU lacks the instructions");
         return;
     }

@@ -19,8 +19,6 @@ std::size_t countGcPortable(std::span<const unsigned char> bytes) {
 
 namespace {
 
-bool always() { return true; }
-
 #if defined(__x86_64__)
 static_assert(x86FeaturesOf({.leaf1Ecx = bit_OSXSAVE | bit_POPCNT,
                              .leaf7Ebx = bit_AVX2 | bit_AVX512F | bit_AVX512BW,
@@ -28,7 +26,7 @@ static_assert(x86FeaturesOf({.leaf1Ecx = bit_OSXSAVE | bit_POPCNT,
               "the bits named in x86_features.hpp are cpuid.h's");
 
 // Asked directly, with no compiler runtime, so any target's linker takes it.
-X86Features x86Features() {
+X86Features cpuFeatures() {
     unsigned eax = 0;
     unsigned ebx = 0;
     unsigned ecx = 0;
@@ -44,44 +42,61 @@ X86Features x86Features() {
     return x86FeaturesOf(words);
 }
 
-const X86Features cpu = x86Features();
-
-bool hasAvx2() { return cpu.avx2; }
-bool hasAvx512() { return cpu.avx512bw; }
-
 constexpr std::array kernels{
-    GcKernel{"portable", always, countGcPortable},
-    GcKernel{"sse2", always, countGcSse2},
-    GcKernel{"avx2", hasAvx2, countGcAvx2},
-    GcKernel{"avx512bw", hasAvx512, countGcAvx512},
+    GcKernel{"portable", Needs::baseline, countGcPortable},
+    GcKernel{"sse2", Needs::baseline, countGcSse2},
+    GcKernel{"avx2", Needs::avx2, countGcAvx2},
+    GcKernel{"avx512bw", Needs::avx512bw, countGcAvx512},
 };
-#elif defined(__aarch64__)
+#else
+X86Features cpuFeatures() { return {}; }
+
+#if defined(__aarch64__)
 constexpr std::array kernels{
-    GcKernel{"portable", always, countGcPortable},
-    GcKernel{"neon", always, countGcNeon},
+    GcKernel{"portable", Needs::baseline, countGcPortable},
+    GcKernel{"neon", Needs::baseline, countGcNeon},
 };
 #else
 constexpr std::array kernels{
-    GcKernel{"portable", always, countGcPortable},
-    GcKernel{"swar", always, countGcSwar},
+    GcKernel{"portable", Needs::baseline, countGcPortable},
+    GcKernel{"swar", Needs::baseline, countGcSwar},
 };
 #endif
+#endif
 
-GcCount fastestHere() {
-    GcCount fastest = kernels.front().count;
-    for (const GcKernel& kernel : kernels) {
-        if (kernel.runsHere()) fastest = kernel.count;
+bool meets(const X86Features& offered, Needs needs) {
+    switch (needs) {
+        case Needs::baseline:
+            return true;
+        case Needs::avx2:
+            return offered.avx2;
+        case Needs::avx512bw:
+            return offered.avx512bw;
     }
-    return fastest;
+    return false;  // not reached: every need is named above
 }
 
+const X86Features cpu = cpuFeatures();
+
 // Chosen before main starts, so that no thread waits on a guard for it.
-const GcCount chosen = fastestHere();
+const GcKernel& chosen = kernelFor(cpu);
 
 }  // namespace
 
 std::span<const GcKernel> gcKernels() { return kernels; }
 
-std::size_t countGc(std::span<const unsigned char> bytes) { return chosen(bytes); }
+const GcKernel& kernelFor(const X86Features& offered) {
+    const GcKernel* fastest = &kernels.front();
+    for (const GcKernel& kernel : kernels) {
+        if (meets(offered, kernel.needs)) fastest = &kernel;
+    }
+    return *fastest;
+}
+
+bool runsHere(const GcKernel& kernel) { return meets(cpu, kernel.needs); }
+
+const GcKernel& kernelInUse() { return chosen; }
+
+std::size_t countGc(std::span<const unsigned char> bytes) { return chosen.count(bytes); }
 
 }  // namespace gcwindow
