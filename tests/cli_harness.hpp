@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 #include <sched.h>
 #include <sys/mount.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -97,6 +98,16 @@ struct Outcome {
     std::string trace;  // strace's log, where a fault was injected
 };
 
+// What a shell, a job scheduler or a container sets up around a run, as a row changes it.
+struct Setting {
+    mode_t umask = 022;
+    std::string stderrPath = {};  // standard error appends to this file (2>>) instead of being captured
+    bool stderrClosed = false;
+    bool oneCpu = false;                   // taskset -c to the CPU the test runs on
+    rlim_t fileSizeLimit = RLIM_INFINITY;  // ulimit -f, in bytes
+    std::string devNull = {};              // this file stands at /dev/null, as in a container without devices
+};
+
 struct Redirect {
     int stdinFd = -1;  // taken over and closed by run(); /dev/null when -1
     bool stdinClosed = false;
@@ -105,10 +116,11 @@ struct Redirect {
     int stdoutFd = -1;             // taken over and closed by run(), instead of a file
     bool stdoutClosed = false;
     // A system call made to fail, as strace's -e inject=FAULT counts the
-    // calls on `faultPath` (relative to the scratch folder; "*" for every
-    // call), such as "read:error=EIO:when=2".
+    // calls on `faultPath` (from the scratch folder; "*" for every call),
+    // such as "read:error=EIO:when=2".
     std::string fault = {};
     std::string faultPath = {};
+    Setting setting = {};
 };
 
 // Words run in front of the tool: under a cross build the emulator
@@ -130,7 +142,7 @@ inline Outcome run(const fs::path& dir, const std::vector<std::string>& operands
     if (!streams.fault.empty()) {
         std::vector<std::string> strace{
             "strace", "-f", "-qq", "-o", tracePath.string(), "-e", "inject=" + streams.fault};
-        if (streams.faultPath != "*") strace.insert(strace.end(), {"-P", (dir / streams.faultPath).string()});
+        if (streams.faultPath != "*") strace.insert(strace.end(), {"-P", streams.faultPath});
         words.insert(words.begin(), strace.begin(), strace.end());
     }
     const std::string program = words.empty() ? GCWINDOW_EXE : words.front();
@@ -140,21 +152,36 @@ inline Outcome run(const fs::path& dir, const std::vector<std::string>& operands
     for (std::string& word : words) argv.push_back(word.data());
     argv.push_back(nullptr);
     if (!streams.stdoutHolds.empty()) put(outPath, streams.stdoutHolds);
+    const Setting& setting = streams.setting;
+    const fs::path stderrPath = setting.stderrPath.empty() ? errPath : dir / setting.stderrPath;
+    const fs::path devNull = dir / setting.devNull;
 
     const pid_t pid = fork();
     if (pid == 0) {
-        umask(022);
+        for (int signal = 1; signal < NSIG; ++signal) std::signal(signal, SIG_DFL);  // as a shell starts a command
+        umask(setting.umask);
         const int in = streams.stdinFd >= 0 ? streams.stdinFd : open("/dev/null", O_RDONLY);
         const int appendOrEmpty = streams.stdoutHolds.empty() ? O_TRUNC : O_APPEND;
         const int out =
             streams.stdoutFd >= 0 ? streams.stdoutFd : open(outPath.c_str(), O_WRONLY | O_CREAT | appendOrEmpty, 0644);
-        const int err = open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        const int err = open(stderrPath.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
         if (chdir(dir.c_str()) != 0 || in < 0 || out < 0 || err < 0 || dup2(in, 0) < 0 || dup2(out, 1) < 0 ||
             dup2(err, 2) < 0) {
             _exit(126);
         }
         if (streams.stdinClosed) close(0);
         if (streams.stdoutClosed) close(1);
+        if (setting.stderrClosed) close(2);
+        cpu_set_t one{};
+        CPU_SET(sched_getcpu(), &one);
+        const rlimit fileSize{setting.fileSizeLimit, setting.fileSizeLimit};
+        if ((setting.oneCpu && sched_setaffinity(0, sizeof one, &one) != 0) ||
+            (setting.fileSizeLimit != RLIM_INFINITY && setrlimit(RLIMIT_FSIZE, &fileSize) != 0) ||
+            (!setting.devNull.empty() &&
+             (unshare(CLONE_NEWNS) != 0 || mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
+              mount(devNull.c_str(), "/dev/null", nullptr, MS_BIND, nullptr) != 0))) {
+            _exit(125);
+        }
         execvp(program.c_str(), argv.data());
         _exit(127);
     }
@@ -177,6 +204,8 @@ inline Outcome run(const fs::path& dir, const std::vector<std::string>& operands
     outcome.status = WIFEXITED(wait) ? WEXITSTATUS(wait) : 128 + WTERMSIG(wait);
     if (streams.stdoutPath.empty()) outcome.out = slurp(outPath);
     outcome.err = slurp(errPath);
+    // strace's word, before the run, on where a relative -P path leads.
+    if (outcome.err.starts_with("strace: Requested path")) outcome.err.erase(0, outcome.err.find('\n') + 1);
     outcome.trace = slurp(tracePath);
     fs::remove(dir / ".stdout");
     fs::remove(errPath);
@@ -211,21 +240,22 @@ struct Case {
     // a threaded read, then the fault, then reading in order. By default the
     // fault alone.
     std::vector<std::string> trail = {};
-    mode_t outputMode = 0;         // OUTPUT's permission bits afterwards, where set (the umask is 022)
+    mode_t outputMode = 0;         // OUTPUT's permission bits afterwards, where set
     bool threads = false;          // skipped where the threaded count cannot run
     std::string stdoutHolds = {};  // standard output appends to a file that holds this; `out` includes it
     std::string stdoutPath = {};   // standard output goes to this file instead of being captured
     std::string stdinPath = {};    // standard input is this file instead of /dev/null
     bool stdinClosed = false;
     bool stdoutClosed = false;
-    // Standard output a socket or a terminal (raw), whose reader gathers `out`.
-    enum class Gather { none, socket, terminal } stdoutVia = Gather::none;
+    // Standard output a socket or a terminal (raw), whose reader gathers `out`, or a pipe whose reader has gone.
+    enum class Gather { none, socket, terminal, gone } stdoutVia = Gather::none;
     // A thread feeds `feeds` 64 times into standard input, a pipe or a
     // socket, or into the FIFO "fifo"; all of it must be taken. A socket of
     // datagrams or sequenced packets gets `feeds` as one message, and its
     // sender is gone before the run.
     enum class Feed { none, pipe, socket, fifo, datagrams, packets } feedVia = Feed::none;
     std::string feeds = {};
+    Setting setting = {};
 };
 
 // Names the case in test listings instead of dumping its bytes.
@@ -293,7 +323,7 @@ inline void check(const Case& c) {
         ASSERT_EQ(send(ends[1], c.feeds.data(), c.feeds.size(), 0), static_cast<ssize_t>(c.feeds.size()));
         close(ends[1]);
         streams.stdinFd = ends[0];
-    } else if (c.feedVia != Case::Feed::none) {
+    } else if (c.feedVia == Case::Feed::pipe || c.feedVia == Case::Feed::socket) {
         int ends[2] = {-1, -1};
         ASSERT_EQ(c.feedVia == Case::Feed::pipe ? pipe2(ends, O_CLOEXEC)
                                                 : socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, ends),
@@ -320,10 +350,15 @@ inline void check(const Case& c) {
         ASSERT_EQ(tcsetattr(streams.stdoutFd, TCSANOW, &raw), 0);
         // Its reader meets EIO once the last writer has closed it.
         reader = gatherFrom(terminal, gathered);
+    } else if (int ends[2]; c.stdoutVia == Case::Gather::gone && pipe2(ends, O_CLOEXEC) == 0) {
+        close(ends[0]);
+        streams.stdoutFd = ends[1];
     }
+    streams.setting = c.setting;
     const Outcome outcome = run(scratch.dir, c.operands, streams);
     if (feeder.joinable()) feeder.join();
     if (reader.joinable()) reader.join();
+    if (outcome.status == 125) GTEST_SKIP() << "the row's setting cannot be made here";
 
     EXPECT_EQ(c.stdoutVia == Case::Gather::none ? outcome.out : gathered, c.out);
     EXPECT_EQ(outcome.status, c.status);

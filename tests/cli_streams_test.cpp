@@ -61,6 +61,9 @@ void datedAfter2038(const fs::path& dir) {
     for (const char* name : {"seq", "out"}) utimensat(AT_FDCWD, (dir / name).c_str(), times, 0);
 }
 
+// A socket's file, as a bound socket leaves: Linux opens none by name.
+void socketFile(const fs::path& dir) { mknod((dir / "sock").c_str(), S_IFSOCK | 0600, 0); }
+
 // 4 MiB of G fed through `via`: a FIFO named "fifo", or standard input.
 Case drained(std::string name, Case::Feed via, std::string window, std::string out) {
     return Case{.name = std::move(name),
@@ -86,7 +89,9 @@ const std::vector<Case> specialFiles = {
          .fault = "read,poll,ppoll:error=EAGAIN:when=1", .trail = {"(INJECTED)", "poll(", "poll(", " read("},
          .feedVia = Case::Feed::fifo, .feeds = "GGCC"},
     Case{.name = "DevNull", .operands = {"/dev/null", "5", "out"}, .out = "0.000000\n"},
-    Case{.name = "DevZeroIsNotDrained", .operands = {"/dev/zero", "10", "out"}, .out = "0.000000\n"},
+    // OUTPUT /dev/null is held, never emptied, whatever standard input is.
+    Case{.name = "DevZeroIsNotDrained", .operands = {"/dev/zero", "10", "/dev/null"}, .out = "0.000000\n",
+         .stdinClosed = true},
     Case{.name = "ProcSelfMemCannotBeRead", .operands = {"/proc/self/mem", "4", "out"},
          .out = readError("/proc/self/mem"), .status = 1, .after = {{"out", ""}}},
     Case{.name = "SparseFileOver2GiB", .operands = {"big", "8", "out"}, .out = "0.500000\n",
@@ -103,12 +108,21 @@ const std::vector<Case> specialFiles = {
     // A pipe, FIFO or socket is read to its end, so that its writer finishes.
     drained("PipeIsReadToItsEnd", Case::Feed::pipe, "100", "1.000000\n"),
     drained("PipeIsReadToItsEndWindowZero", Case::Feed::pipe, "0", "-nan\n"),
-    drained("PipeIsReadToItsEndNegativeWindow", Case::Feed::pipe, "-1", "-0.000000\n"),
+    // "producer | gcwindow ... | reader that has gone": status 1, never SIGPIPE, and the producer finishes.
+    Case{.name = "PipeIsReadToItsEndWhenStandardOutputIsGone", .operands = {"/dev/stdin", "100", "out"}, .status = 1,
+         .stdoutVia = Case::Gather::gone, .feedVia = Case::Feed::pipe, .feeds = std::string(1 << 16, 'G')},
+    // Where /dev/null is a file, the rest is read and thrown away, not moved into it.
+    Case{.name = "PipeIsReadToItsEndPastADevNullFile", .files = {{"null", ""}}, .operands = {"/dev/stdin", "10", "out"},
+         .out = "1.000000\n", .after = {{"null", ""}}, .feedVia = Case::Feed::pipe,
+         .feeds = std::string(1 << 16, 'G'), .setting = {.devNull = "null"}},
     drained("FifoIsReadToItsEnd", Case::Feed::fifo, "100", "1.000000\n"),
     drained("FifoIsReadToItsEndWindowZero", Case::Feed::fifo, "0", "-nan\n"),
     drained("FifoIsReadToItsEndNegativeWindow", Case::Feed::fifo, "-1", "-0.000000\n"),
     // Linux opens no socket through /dev/stdin: it is read where it is open.
     drained("StandardInputSocket", Case::Feed::socket, "100", "1.000000\n"),
+    // A socket file named as SEQFILE is not standard input's socket.
+    Case{.name = "SocketFileIsNotStandardInputsSocket", .operands = {"sock", "4", "out"}, .out = inputError("sock"),
+         .status = 1, .after = {{"out", ""}}, .setup = socketFile, .feedVia = Case::Feed::socket, .feeds = "GGCC"},
     // Datagrams never say that their sender has gone, and read() cuts a
     // packet longer than a block: neither kind of socket is a stream.
     Case{.name = "StandardInputDatagramSocketIsRefused", .operands = {"/dev/stdin", "4", "out"},
@@ -139,6 +153,9 @@ const std::vector<Case> specialFiles = {
     Case{.name = "UnwritableStandardOutput", .files = {{"seq", gc5}}, .operands = {"seq", "5", "out"}, .status = 1,
          .stdoutPath = "/dev/full"},
     Case{.name = "UnwritableStandardOutputUsage", .operands = {"seq"}, .status = 1, .stdoutPath = "/dev/full"},
+    // A line that would pass the file-size limit (ulimit -f) is not cut into a number such as 0.80: nothing goes.
+    Case{.name = "LineOverTheFileSizeLimitIsNotCut", .files = {{"seq", gc5}}, .operands = {"seq", "5", "out"},
+         .out = "earlier\n", .status = 1, .stdoutHolds = "earlier\n", .setting = {.fileSizeLimit = 12}},
     // The files opened first would otherwise take descriptor 1, and the
     // result line would land in the output file.
     Case{.name = "ClosedStandardOutputIsAFailure", .files = {{"seq", gc5}}, .operands = {"seq", "5", "out"},
@@ -218,7 +235,8 @@ const std::vector<Case> readFaults = {
          .trail = {" read(", "(INJECTED)"}},
     // FUSE, NFS and a traced run interrupt calls: each is made again.
     Case{.name = "InterruptedIsMadeAgain", .files = {{"seq", gc5}}, .operands = {"seq", "5", "out"},
-         .out = "0.800000\n", .fault = "read:error=EINTR:when=1", .trail = {"(INJECTED)", " read("}},
+         .out = "0.800000\n", .fault = "read:error=EINTR:when=1..2",
+         .trail = {"O_NOCTTY", "(INJECTED)", "(INJECTED)", " read("}},
     // poll() calls a regular file ready at once, so a retry would never end.
     Case{.name = "RegularFileThatWouldBlock", .files = {{"seq", gc5}}, .operands = {"seq", "5", "out"},
          .out = readError("seq"), .status = 1, .after = {{"seq", gc5}}, .fault = "read:error=EAGAIN"},
@@ -244,6 +262,9 @@ void gcMoves(const fs::path& dir, bool mtimeSetBack) {
     const fs::path file = dir / "moving";
     std::string bytes(longBytes, 'A');
     std::fill_n(bytes.begin() + (512 << 10), 512 << 10, 'G');
+    // Written as a second starts, so that the move comes within it: only the nanoseconds of its times tell.
+    const auto intoSecond = std::chrono::system_clock::now().time_since_epoch() % std::chrono::seconds(1);
+    std::this_thread::sleep_for(std::chrono::milliseconds(1020) - intoSecond);
     put(file, bytes);
     const int watch = inotify_init1(IN_CLOEXEC);
     ASSERT_GE(inotify_add_watch(watch, file.c_str(), IN_ACCESS), 0);
@@ -282,6 +303,9 @@ const std::string twiceLong = std::to_string(2 * longBytes);
 const std::vector<Case> threadedCount = {
     Case{.name = "CountsTheFile", .operands = {"long", wholeLong, "out"}, .out = "0.500000\n", .setup = longHalfGc,
          .threads = true},
+    // On one CPU (taskset -c 0), one thread reads in order: no read at an offset is made to fail.
+    Case{.name = "OneCpuReadsInOrder", .operands = {"long", wholeLong, "out"}, .out = "0.500000\n", .setup = longHalfGc,
+         .fault = "pread64:error=EIO", .faultReached = false, .setting = {.oneCpu = true}},
     // Reading in order goes on after the stretch, where padding starts.
     Case{.name = "WindowPastTheEndIsPadded", .operands = {"long", twiceLong, "out"}, .out = "0.750000\n",
          .setup = longHalfGc, .threads = true},
