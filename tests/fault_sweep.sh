@@ -6,9 +6,10 @@
 # of the same run without a fault, so the sweep follows the tool when it
 # changes which calls it makes.
 #
-# By default each occurrence fails with EIO and with two of the ten other
-# errors below, taken in turn, so that every error still meets several calls
-# (about a quarter of the runs); --exhaustive fails each with all eleven.
+# By default each occurrence fails with EIO, EINTR and EAGAIN, the errors
+# that a retry or a wait must tell apart, and with one of the eight others
+# below, taken in turn, so that every error still meets several calls (about
+# a third of the runs); --exhaustive fails each with all eleven.
 #   fault_sweep.sh [--exhaustive] GCWINDOW [SCENARIO...]
 #   fault_sweep.sh --list      the scenarios, one a line
 # SCENARIO is the first field of a row of the table below; without one, every
@@ -104,7 +105,7 @@ for scenario in "${scenarios[@]}"; do
       if $exhaustive; then
         tried=("${errors[@]}")
       else
-        tried=(EIO "${errors[1 + (2 * turn) % 10]}" "${errors[1 + (2 * turn + 1) % 10]}")
+        tried=(EIO EINTR EAGAIN "${errors[3 + turn % 8]}")
         turn=$((turn + 1))
       fi
       for error in "${tried[@]}"; do
