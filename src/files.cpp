@@ -105,15 +105,14 @@ SeqIdentity identify(const char* path, int fd, struct stat& status) {
 // nothing), it is not read, and OUTPUT is left alone: it might be SEQFILE.
 Input openInput(const char* path) {
     const int fd = open(path, O_RDONLY | O_CLOEXEC | O_NOCTTY);
-    const int openError = fd < 0 ? errno : 0;
     struct stat status {};
     const SeqIdentity identity = identify(path, fd, status);
     const bool readable = identity.found == SeqIdentity::Found::file && !S_ISDIR(status.st_mode);
     if (fd >= 0 && readable) return {.fd = fd, .kind = status.st_mode, .identity = identity};
     if (fd >= 0) close(fd);
     // Linux opens no socket by name: standard input's is read where it is open.
-    const bool standardSocket = readable && openError == ENXIO && S_ISSOCK(status.st_mode) &&
-                                isOpenOn(STDIN_FILENO, status) && isStreamSocket(STDIN_FILENO);
+    const bool standardSocket =
+        readable && S_ISSOCK(status.st_mode) && isOpenOn(STDIN_FILENO, status) && isStreamSocket(STDIN_FILENO);
     if (standardSocket) return {.fd = STDIN_FILENO, .kind = status.st_mode, .identity = identity};
     return {.identity = identity};
 }
@@ -126,16 +125,19 @@ Input openInput(const char* path) {
 Output openOutput(const char* path, const SeqIdentity& input) {
     if (input.found == SeqIdentity::Found::unknown) return {.outcome = OutputOutcome::leftAloneWithMessage};
     struct stat named {};
-    const bool exists = stat(path, &named) == 0;
-    if (exists && S_ISREG(named.st_mode) && input.is(identityOf(named))) {
+    const bool looked = stat(path, &named) == 0;
+    // A path that could not be looked at may still name a file that holds
+    // a stream's lines: only a path that names nothing names no such file.
+    const bool existed = looked || !namesNoFile(errno);
+    if (looked && S_ISREG(named.st_mode) && input.is(identityOf(named))) {
         return {.outcome = OutputOutcome::leftAloneWithMessage};
     }
     // Linux opens no socket by name, but a standard stream's may be named.
-    const bool streams = exists && matchStandardStream(named, -1) == StreamMatch::found;
+    const bool streams = looked && matchStandardStream(named, -1) == StreamMatch::found;
     if (streams) return {.outcome = OutputOutcome::leftAlone};
     const int fd = open(path, O_WRONLY | O_CREAT | O_CLOEXEC | O_NOCTTY | O_NONBLOCK, 0666);
     if (fd < 0) return {.outcome = OutputOutcome::leftAloneWithMessage};
-    return emptyOrLetGo(fd, input, exists);
+    return emptyOrLetGo(fd, input, existed);
 }
 
 // The read end of a pipe holds each closed number: a write to it fails, as
