@@ -17,7 +17,8 @@ namespace gcwindow {
 
 namespace {
 
-// At most four: memory, not cores, bounds the count beyond that.
+// At most four: memory, not cores, bounds the count beyond that; each has
+// its own block and slot below.
 constexpr unsigned maxThreads = 4;
 
 // How many threads count a long stretch: one for each CPU this process may
@@ -32,7 +33,7 @@ unsigned countingThreads() {
 #else
     const long usable = sysconf(_SC_NPROCESSORS_ONLN);
 #endif
-    return usable < 2 ? 1 : static_cast<unsigned>(std::min<long>(usable + 1, maxThreads));
+    return usable < 2 ? 1 : static_cast<unsigned>(usable + 1);
 }
 
 // When the file's data and its inode last changed; macOS names them apart.
@@ -154,7 +155,8 @@ void* countInHelper(void* counter) {
 // delivers, so a long stretch is counted by several threads, each into its
 // own block. No thread allocates or throws: one that cannot be started
 // leaves its pieces to the others.
-ParallelCount countFileStart(int fd, std::uint64_t limit, std::size_t shortest, std::size_t blockSize) {
+ParallelCount countFileStart(int fd, std::uint64_t limit, std::size_t shortest, std::size_t blockSize,
+                             unsigned wanted) {
     if (limit < 2 * shortest) return {};
     struct stat before {};
     if (fstat(fd, &before) != 0 || !S_ISREG(before.st_mode)) return {};
@@ -164,7 +166,7 @@ ParallelCount countFileStart(int fd, std::uint64_t limit, std::size_t shortest, 
     if (start < 0 || start > before.st_size) return {};
     const std::uint64_t length = std::min<std::uint64_t>(limit, static_cast<std::uint64_t>(before.st_size - start));
     if (length < 2 * shortest) return {};
-    const unsigned threads = countingThreads();
+    const unsigned threads = std::min(wanted != 0 ? wanted : countingThreads(), maxThreads);
     if (threads < 2) return {};
 
     alignas(64) static unsigned char blocks[maxThreads][blockBytes];

@@ -25,7 +25,8 @@ struct ParallelCount {
 };
 
 // Counts the first `limit` bytes of the regular file `fd`, or all of it when
-// it is shorter, in several threads that each read blocks of `blockSize`
+// it is shorter, in `wanted` threads (where 0, one for each CPU this process
+// may run on and one more; at most four) that each read blocks of `blockSize`
 // bytes (at most blockBytes) at their own offsets, from where the file
 // offset stands, and when it has counted, moves the file offset to the end
 // of the stretch: reading in order goes on from there. Where the file's size or
@@ -34,6 +35,6 @@ struct ParallelCount {
 // or one within the clock tick of the write before it where times are
 // coarse, leaves them as they were.
 ParallelCount countFileStart(int fd, std::uint64_t limit, std::size_t shortest = shortestPiece,
-                             std::size_t blockSize = blockBytes);
+                             std::size_t blockSize = blockBytes, unsigned wanted = 0);
 
 }  // namespace gcwindow
