@@ -175,11 +175,14 @@ inline Outcome run(const fs::path& dir, const std::vector<std::string>& operands
         cpu_set_t one{};
         CPU_SET(sched_getcpu(), &one);
         const rlimit fileSize{setting.fileSizeLimit, setting.fileSizeLimit};
+        // By the name it has in the new mount namespace: a link such as /dev/stdout leads to the old one's.
+        char nullSource[PATH_MAX] = {};
         if ((setting.oneCpu && sched_setaffinity(0, sizeof one, &one) != 0) ||
             (setting.fileSizeLimit != RLIM_INFINITY && setrlimit(RLIMIT_FSIZE, &fileSize) != 0) ||
             (!setting.devNull.empty() &&
-             (unshare(CLONE_NEWNS) != 0 || mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
-              mount(devNull.c_str(), "/dev/null", nullptr, MS_BIND, nullptr) != 0))) {
+             (realpath(devNull.c_str(), nullSource) == nullptr || unshare(CLONE_NEWNS) != 0 ||
+              mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
+              mount(nullSource, "/dev/null", nullptr, MS_BIND, nullptr) != 0))) {
             _exit(125);
         }
         execvp(program.c_str(), argv.data());

@@ -61,6 +61,8 @@ void datedAfter2038(const fs::path& dir) {
     for (const char* name : {"seq", "out"}) utimensat(AT_FDCWD, (dir / name).c_str(), times, 0);
 }
 
+void nullFifo(const fs::path& dir) { mkfifo((dir / "null").c_str(), 0600); }
+
 // A socket's file, as a bound socket leaves: Linux opens none by name.
 void socketFile(const fs::path& dir) { mknod((dir / "sock").c_str(), S_IFSOCK | 0600, 0); }
 
@@ -115,6 +117,11 @@ const std::vector<Case> specialFiles = {
     Case{.name = "PipeIsReadToItsEndPastADevNullFile", .files = {{"null", ""}}, .operands = {"/dev/stdin", "10", "out"},
          .out = "1.000000\n", .after = {{"null", ""}}, .feedVia = Case::Feed::pipe,
          .feeds = std::string(1 << 16, 'G'), .setting = {.devNull = "null"}},
+    Case{.name = "PipeIsReadToItsEndPastADevNullFifo", .operands = {"/dev/stdin", "10", "out"}, .out = "1.000000\n",
+         .setup = nullFifo, .feedVia = Case::Feed::pipe, .feeds = "GGCC", .setting = {.devNull = "null"}},
+    Case{.name = "PipeIsReadToItsEndPastADevNullTerminal", .operands = {"/dev/stdin", "10", "out"}, .out = "1.000000\n",
+         .stdoutVia = Case::Gather::terminal, .feedVia = Case::Feed::pipe, .feeds = std::string(1 << 16, 'G'),
+         .setting = {.devNull = "/dev/stdout"}},
     drained("FifoIsReadToItsEnd", Case::Feed::fifo, "100", "1.000000\n"),
     drained("FifoIsReadToItsEndWindowZero", Case::Feed::fifo, "0", "-nan\n"),
     drained("FifoIsReadToItsEndNegativeWindow", Case::Feed::fifo, "-1", "-0.000000\n"),
@@ -155,7 +162,11 @@ const std::vector<Case> specialFiles = {
     Case{.name = "UnwritableStandardOutputUsage", .operands = {"seq"}, .status = 1, .stdoutPath = "/dev/full"},
     // A line that would pass the file-size limit (ulimit -f) is not cut into a number such as 0.80: nothing goes.
     Case{.name = "LineOverTheFileSizeLimitIsNotCut", .files = {{"seq", gc5}}, .operands = {"seq", "5", "out"},
-         .out = "earlier\n", .status = 1, .stdoutHolds = "earlier\n", .setting = {.fileSizeLimit = 12}},
+         .out = "earlier\n", .status = 1, .stdoutHolds = "earlier\n", .setting = {.fileSizeLimit = 16}},
+    Case{.name = "LineUpToTheFileSizeLimit", .files = {{"seq", gc5}}, .operands = {"seq", "5", "out"},
+         .out = "earlier\n0.800000\n", .stdoutHolds = "earlier\n", .setting = {.fileSizeLimit = 17}},
+    Case{.name = "FileSizeLimitLeavesDevicesAlone", .files = {{"seq", gc5}}, .operands = {"seq", "5", "out"},
+         .stdoutPath = "/dev/null", .setting = {.fileSizeLimit = 0}},
     // The files opened first would otherwise take descriptor 1, and the
     // result line would land in the output file.
     Case{.name = "ClosedStandardOutputIsAFailure", .files = {{"seq", gc5}}, .operands = {"seq", "5", "out"},
@@ -306,6 +317,9 @@ const std::vector<Case> threadedCount = {
     // On one CPU (taskset -c 0), one thread reads in order: no read at an offset is made to fail.
     Case{.name = "OneCpuReadsInOrder", .operands = {"long", wholeLong, "out"}, .out = "0.500000\n", .setup = longHalfGc,
          .fault = "pread64:error=EIO", .faultReached = false, .setting = {.oneCpu = true}},
+    // A window under two 16 MiB pieces is read in order too.
+    Case{.name = "WindowUnder32MiBReadsInOrder", .operands = {"long", "33554431", "out"}, .out = "0.375000\n",
+         .setup = longHalfGc, .fault = "pread64:error=EIO", .faultReached = false},
     // Reading in order goes on after the stretch, where padding starts.
     Case{.name = "WindowPastTheEndIsPadded", .operands = {"long", twiceLong, "out"}, .out = "0.750000\n",
          .setup = longHalfGc, .threads = true},

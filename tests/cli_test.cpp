@@ -217,7 +217,7 @@ const std::vector<Case> outputIdentity = {
          .out = outputError("alias") + "1.000000\n", .after = {{"seq", lambdaStart}}, .setup = symLink},
     Case{.name = "UnidentifiedInputLeavesOutputAlone", .files = {{"seq", lambdaStart}}, .operands = {"seq", "4", "seq"},
          .out = inputError("seq") + outputError("seq"), .status = 1, .after = {{"seq", lambdaStart}},
-         .fault = "%%stat:error=EIO:when=1", .trail = {"(INJECTED)", "close("}},
+         .fault = "%%stat:error=ENOENT:when=1", .trail = {"(INJECTED)", "close("}},
     Case{.name = "NameTooLongLeavesOutputAlone", .files = {{"seq", lambdaStart}},
          .operands = {tooLongForSeq, "4", "seq"}, .out = inputError(tooLongForSeq) + outputError("seq"),
          .status = 1, .after = {{"seq", lambdaStart}}},
@@ -262,8 +262,10 @@ const std::vector<Case> outputIdentity = {
     Case{.name = "OverlayHardLinkOfStandardInputKept", .files = {{"s", gc5}}, .operands = {"s", "5", "mnt/merged/twin"},
          .out = "0.800000\n", .after = {{"mnt/merged/twin", lambdaStart}}, .setup = overlayHardLink,
          .stdinPath = "mnt/merged/seq"},
+    // Even where the look at the path fails: the opened file is looked at.
     Case{.name = "StandardOutputsFileKeepsItsLines", .files = {{"seq", lambdaStart}},
-         .operands = {"seq", "4", "/dev/stdout"}, .out = "earlier line\n1.000000\n", .stdoutHolds = "earlier line\n"},
+         .operands = {"seq", "4", "/dev/stdout"}, .out = "earlier line\n1.000000\n",
+         .fault = "%%stat:error=EIO:when=1", .faultPath = "/dev/stdout", .stdoutHolds = "earlier line\n"},
     // Linux opens no socket through /dev/stdout; what the path names is still standard output.
     Case{.name = "StandardOutputSocket", .files = {{"seq", lambdaStart}}, .operands = {"seq", "4", "/dev/stdout"},
          .out = "1.000000\n", .stdoutVia = Case::Gather::socket},
