@@ -142,6 +142,8 @@ inline Outcome run(const fs::path& dir, const std::vector<std::string>& operands
     if (!streams.fault.empty()) {
         std::vector<std::string> strace{
             "strace", "-f", "-qq", "-o", tracePath.string(), "-e", "inject=" + streams.fault};
+        // strace's log would meet a file-size limit too, and strace would die of it.
+        if (streams.setting.fileSizeLimit != RLIM_INFINITY) strace[4] = "/dev/null";
         if (streams.faultPath != "*") strace.insert(strace.end(), {"-P", streams.faultPath});
         words.insert(words.begin(), strace.begin(), strace.end());
     }
@@ -313,27 +315,6 @@ inline void check(const Case& c) {
                      .fault = c.fault,
                      .faultPath = c.faultPath.empty() && !c.fault.empty() ? c.operands.front() : c.faultPath};
     if (!c.stdinPath.empty()) streams.stdinFd = open((scratch.dir / c.stdinPath).c_str(), O_RDONLY | O_CLOEXEC);
-    bool fed = false;
-    std::thread feeder;
-    if (c.feedVia == Case::Feed::fifo) {
-        const fs::path fifo = scratch.dir / "fifo";
-        ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
-        feeder = std::thread([&, fifo] { fed = feed(open(fifo.c_str(), O_WRONLY | O_CLOEXEC), c.feeds, 64); });
-    } else if (c.feedVia == Case::Feed::datagrams || c.feedVia == Case::Feed::packets) {
-        int ends[2] = {-1, -1};
-        const int kind = c.feedVia == Case::Feed::datagrams ? SOCK_DGRAM : SOCK_SEQPACKET;
-        ASSERT_EQ(socketpair(AF_UNIX, kind | SOCK_CLOEXEC, 0, ends), 0);
-        ASSERT_EQ(send(ends[1], c.feeds.data(), c.feeds.size(), 0), static_cast<ssize_t>(c.feeds.size()));
-        close(ends[1]);
-        streams.stdinFd = ends[0];
-    } else if (c.feedVia == Case::Feed::pipe || c.feedVia == Case::Feed::socket) {
-        int ends[2] = {-1, -1};
-        ASSERT_EQ(c.feedVia == Case::Feed::pipe ? pipe2(ends, O_CLOEXEC)
-                                                : socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, ends),
-                  0);
-        streams.stdinFd = ends[0];
-        feeder = std::thread([&, test = ends[1]] { fed = feed(test, c.feeds, 64); });
-    }
     std::string gathered;
     std::thread reader;
     if (c.stdoutVia == Case::Gather::socket) {
@@ -356,6 +337,27 @@ inline void check(const Case& c) {
     } else if (int ends[2]; c.stdoutVia == Case::Gather::gone && pipe2(ends, O_CLOEXEC) == 0) {
         close(ends[0]);
         streams.stdoutFd = ends[1];
+    }
+    bool fed = false;
+    std::thread feeder;
+    if (c.feedVia == Case::Feed::fifo) {
+        const fs::path fifo = scratch.dir / "fifo";
+        ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+        feeder = std::thread([&, fifo] { fed = feed(open(fifo.c_str(), O_WRONLY | O_CLOEXEC), c.feeds, 64); });
+    } else if (c.feedVia == Case::Feed::datagrams || c.feedVia == Case::Feed::packets) {
+        int ends[2] = {-1, -1};
+        const int kind = c.feedVia == Case::Feed::datagrams ? SOCK_DGRAM : SOCK_SEQPACKET;
+        ASSERT_EQ(socketpair(AF_UNIX, kind | SOCK_CLOEXEC, 0, ends), 0);
+        ASSERT_EQ(send(ends[1], c.feeds.data(), c.feeds.size(), 0), static_cast<ssize_t>(c.feeds.size()));
+        close(ends[1]);
+        streams.stdinFd = ends[0];
+    } else if (c.feedVia == Case::Feed::pipe || c.feedVia == Case::Feed::socket) {
+        int ends[2] = {-1, -1};
+        ASSERT_EQ(c.feedVia == Case::Feed::pipe ? pipe2(ends, O_CLOEXEC)
+                                                : socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, ends),
+                  0);
+        streams.stdinFd = ends[0];
+        feeder = std::thread([&, test = ends[1]] { fed = feed(test, c.feeds, 64); });
     }
     streams.setting = c.setting;
     const Outcome outcome = run(scratch.dir, c.operands, streams);
