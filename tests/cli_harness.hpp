@@ -16,6 +16,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <climits>
 #include <csignal>
 #include <filesystem>
 #include <fstream>
