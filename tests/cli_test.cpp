@@ -210,7 +210,7 @@ const std::vector<Case> outputIdentity = {
     // The look before the open misses it, as a link swapped in between: the opened file is refused.
     Case{.name = "HardLinkKeepsInput", .files = {{"seq", lambdaStart}}, .operands = {"seq", "4", "twin"},
          .out = outputError("twin") + "1.000000\n", .after = {{"seq", lambdaStart}}, .setup = hardLink,
-         .fault = "newfstatat,statx:error=ENOENT:when=1", .faultPath = "twin", .trail = {"(INJECTED)", "openat(", "close("}},
+         .fault = "stat,newfstatat,statx:error=ENOENT:when=1", .faultPath = "twin", .trail = {"(INJECTED)", "openat(", "close("}},
     Case{.name = "SymlinkInputKeepsTarget", .files = {{"seq", lambdaStart}}, .operands = {"alias", "4", "seq"},
          .out = outputError("seq") + "1.000000\n", .after = {{"seq", lambdaStart}}, .setup = symLink},
     Case{.name = "SymlinkOutputKeepsInput", .files = {{"seq", lambdaStart}}, .operands = {"seq", "4", "alias"},
@@ -266,7 +266,7 @@ const std::vector<Case> outputIdentity = {
     // opened file with fstat, which the fault leaves alone.)
     Case{.name = "StandardOutputsFileKeepsItsLines", .files = {{"seq", lambdaStart}},
          .operands = {"seq", "4", "/dev/stdout"}, .out = "earlier line\n1.000000\n",
-         .fault = "newfstatat,statx:error=EIO:when=1", .faultPath = "/dev/stdout", .stdoutHolds = "earlier line\n"},
+         .fault = "stat,newfstatat,statx:error=EIO:when=1", .faultPath = "/dev/stdout", .stdoutHolds = "earlier line\n"},
     // Linux opens no socket through /dev/stdout; what the path names is still standard output.
     Case{.name = "StandardOutputSocket", .files = {{"seq", lambdaStart}}, .operands = {"seq", "4", "/dev/stdout"},
          .out = "1.000000\n", .stdoutVia = Case::Gather::socket},
